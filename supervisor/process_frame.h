@@ -1,0 +1,11 @@
+// Start-up of the daemon: console log, mount points, segment, the three processes.
+#pragma once
+
+void init();
+// Attaches the shared status segment in the calling process (first step of every
+// long-lived loop); reports "shmat" on failure and goes on.
+void attachSegment();
+// The function-LED patterns, written in the order LED4, LED3, LED2, LED1.
+void showReadyPattern();
+void showBusyPattern();
+void showErrorPattern();

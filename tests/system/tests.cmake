@@ -1,0 +1,1 @@
+# System test binaries (the real daemon in the simulated appliance)

@@ -1,0 +1,1 @@
+# Unit test binaries: stickdup_test(name HOST|KERNEL sources...)
