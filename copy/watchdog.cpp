@@ -1,0 +1,104 @@
+// The watchdog frame shared by the job (parent) and its one forked worker (child).
+// Runs in the operation process and in the workers it forks.
+#include "copy/watchdog.h"
+
+#include <signal.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Gets the segment by its key and attaches it; the one place that reports
+// "shmget"/"shmat". Returns the address or nullptr.
+int32_t* attachByKey() {
+    int id = shmget(kShmKey, kShmSize, kShmFlags);
+    if (id < 0) {
+        printf("shmget: %s\n", strerror(errno));
+        return nullptr;
+    }
+    void* address = shmat(id, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        printf("shmat: %s\n", strerror(errno));
+        return nullptr;
+    }
+    mem_ID = id;
+    return static_cast<int32_t*>(address);
+}
+
+}  // namespace
+
+int32_t loadWord(int index) {
+    if (!ptr_mem_partagee) return 0;
+    return static_cast<volatile int32_t*>(ptr_mem_partagee)[index];
+}
+
+void storeWord(int index, int32_t value) {
+    if (!ptr_mem_partagee) return;
+    static_cast<volatile int32_t*>(ptr_mem_partagee)[index] = value;
+}
+
+void renewHeartbeat() { storeWord(kNbKey, kCountdownStart); }
+
+bool ensureSegment() {
+    if (ptr_mem_partagee) return true;
+    ptr_mem_partagee = attachByKey();
+    return ptr_mem_partagee != nullptr;
+}
+
+bool reattachSegment() {
+    int32_t* address = attachByKey();
+    if (!address) return false;
+    ptr_mem_partagee = address;
+    return true;
+}
+
+pid_t forkWorker(int32_t countdown) {
+    storeWord(kNbKey, countdown);
+    storeWord(kResultWord, kNoResult);
+    // Buffered console lines would otherwise be written once by each process.
+    (void)fflush(stdout);
+    (void)fflush(stderr);
+    return fork();
+}
+
+void endWorker(int32_t result) {
+    (void)fflush(stdout);
+    storeWord(kResultWord, result);  // result first: the parent returns word 18 once 17 is 0
+    storeWord(kNbKey, 0);
+    _exit(0);
+}
+
+void endWithoutResult() {
+    (void)fflush(stdout);
+    _exit(0);
+}
+
+bool workerAlive(pid_t pid) {
+    std::string path = "/proc/" + std::to_string(pid);
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+WaitEnd watchWorker(pid_t pid, const WatchRule& rule) {
+    for (;;) {
+        // The child may renew the word between our read and our write; that
+        // heartbeat is lost and the next block renews it, so no lock.
+        int32_t left = loadWord(kNbKey) - 1;
+        storeWord(kNbKey, left);
+        if (loadWord(kResultWord) != kNoResult) return WaitEnd::ResultWritten;
+        bool out = rule.stopAtExactlyZero ? left == 0 : left <= 0;
+        if (out) return WaitEnd::CountdownOut;
+        if (rule.watchLiveness && !workerAlive(pid)) return WaitEnd::WorkerGone;
+        usleep(kWatchPeriodUs);
+    }
+}
+
+void killWorker(pid_t pid) {
+    if (pid > 0) (void)kill(pid, SIGKILL);
+}
