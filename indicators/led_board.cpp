@@ -1,7 +1,177 @@
-// The LED process: stick LEDs (gpio71 and the I2C expander) and result patterns.
+// The LED process (processId 2): every 150 ms it copies the stick status words,
+// shows each slot's code on its stick LED (gpio71 for the master, the I2C port
+// expander for the students) and, once a job has finished, its result pattern on
+// the function LEDs.
 #include "indicators/led_board.h"
+
+#include <sys/shm.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "indicators/function_leds.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
 #include "supervisor/process_frame.h"
-void mainhubctrl() { attachSegment(); for (;;) pause(); }
-void tmpToReal() {}
-void optiswitchled() {}
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+constexpr useconds_t kFrameMicros = 150000;
+constexpr unsigned kReattachSeconds = 1;
+constexpr int kLastPhase = 7;
+constexpr int kFirstBytePositions = 8;   // positions 1..8 on the first byte, 9..16 on the second
+
+constexpr const char* kMasterLedOn = "echo 1 > /sys/class/gpio/gpio71/value";
+constexpr const char* kMasterLedOff = "echo 0 > /sys/class/gpio/gpio71/value";
+constexpr const char* kExpanderFormat = "i2cset -y -f 0 0x27 0x%02x 0x%02x";
+
+// A result pattern per job, in the order the LEDs are written. The LEDs in `lit`
+// carry the result ("1" when steady, the blink value B otherwise); the others are
+// written "0".
+struct PatternRow {
+    int job;
+    int steadyOrder[4];
+    int blinkOrder[4];
+    int lit[2];                          // 0 marks an unused entry
+};
+// Jobs in the order their markers are looked at: 1, 5, 2, 6, 3, 7.
+constexpr PatternRow kPatterns[] = {
+    {1, {1, 2, 3, 4}, {2, 3, 4, 1}, {1, 0}},
+    {5, {2, 3, 1, 4}, {2, 3, 1, 4}, {1, 4}},
+    {2, {1, 3, 4, 2}, {1, 3, 4, 2}, {2, 0}},
+    {6, {1, 3, 2, 4}, {1, 3, 2, 4}, {2, 4}},
+    {3, {1, 2, 4, 3}, {1, 2, 4, 3}, {3, 0}},
+    {7, {1, 2, 3, 4}, {1, 2, 3, 4}, {3, 4}},
+};
+
+bool segmentAttached() {
+    return ptr_mem_partagee != nullptr && ptr_mem_partagee != reinterpret_cast<int32_t*>(-1);
+}
+
+// Without the status words there is nothing true to show: a dark board would claim
+// "no stick" and a steady result pattern "all went well". So the LED process leaves
+// the LEDs to the other processes and quietly tries again until the segment is there.
+void attachSegmentUntilItWorks() {
+    attachSegment();                     // reports "shmat" once when it fails
+    while (!segmentAttached()) {
+        sleep(kReattachSeconds);
+        void* address = shmat(mem_ID, nullptr, 0);
+        if (address != reinterpret_cast<void*>(-1)) ptr_mem_partagee = static_cast<int32_t*>(address);
+    }
+}
+
+// One aligned 32-bit load; another process writes the word at any time.
+int readStatusWord(int index) {
+    return static_cast<volatile int32_t*>(ptr_mem_partagee)[index];
+}
+
+int cmdLed(int led, const char* value) {
+    switch (led) {
+    case 1: return cmdLed1(value);
+    case 2: return cmdLed2(value);
+    case 3: return cmdLed3(value);
+    default: return cmdLed4(value);
+    }
+}
+
+bool resultOnDisplay(int job) {
+    const std::string jobFile = "/tmp/bt" + std::to_string(job) + ".cmd";
+    const std::string marker = "/tmp/showresult" + std::to_string(job) + ".cmd";
+    // While the job file exists the job still runs and the LEDs belong to it.
+    return fileexist(jobFile) != 0 && fileexist(marker) == 0;
+}
+
+}  // namespace
+
+int slotAtPosition(int position) {
+    if (position <= 0) return 0;
+    return position % 2 == 1 ? (position + 1) / 2 : 8 + position / 2;
+}
+
+int nextBlinkPhase(int phase) { return phase >= kLastPhase ? 0 : phase + 1; }
+
+bool codeIsFailure(int code) { return code == 5 || code == 6 || code == 7; }
+
+bool codeLit(int code, int phase) {
+    switch (code) {
+    case 2:
+    case 4: return true;
+    case 3: return phase == 0 || phase >= 5;     // four frames dark, four lit
+    case 7: return phase % 2 == 0;               // changes every frame
+    default: return false;                       // 0, 1, 5, 6 and unknown codes
+    }
+}
+
+BoardFrame computeBoardFrame(const int ledCodes[kSlots], int phase) {
+    BoardFrame frame;
+    unsigned first = 0;
+    unsigned second = 0;
+    for (int p = 0; p < kSlots; ++p) {
+        if (codeIsFailure(ledCodes[p])) frame.noFailure = false;
+        if (!codeLit(ledCodes[p], phase)) continue;
+        if (p == 0)
+            frame.masterLit = true;
+        else if (p <= kFirstBytePositions)
+            first |= 1u << (p - 1);
+        else
+            second |= 1u << (p - 1 - kFirstBytePositions);
+    }
+    frame.firstByte = ~first & 0xffu;    // the expander's outputs are active low
+    frame.secondByte = ~second & 0xffu;
+    return frame;
+}
+
+std::string masterLedCommand(bool lit) { return lit ? kMasterLedOn : kMasterLedOff; }
+
+std::string expanderCommand(const BoardFrame& frame) {
+    char command[64];
+    snprintf(command, sizeof command, kExpanderFormat, frame.firstByte, frame.secondByte);
+    return command;
+}
+
+std::vector<LedWrite> resultPattern(int job, bool noFailure, int phase) {
+    std::vector<LedWrite> writes;
+    const char* blinkValue = phase % 2 == 1 ? "1" : "0";
+    for (const PatternRow& row : kPatterns) {
+        if (row.job != job) continue;
+        const int* order = noFailure ? row.steadyOrder : row.blinkOrder;
+        for (int i = 0; i < 4; ++i) {
+            const int led = order[i];
+            const bool carries = led == row.lit[0] || led == row.lit[1];
+            writes.push_back({led, !carries ? "0" : noFailure ? "1" : blinkValue});
+        }
+    }
+    return writes;
+}
+
+void tmpToReal() {
+    for (int p = 0; p < kSlots; ++p) stickLed[p] = stickLedTmp[slotAtPosition(p)];
+}
+
+void optiswitchled() {
+    blkFlg = nextBlinkPhase(blkFlg);
+    const BoardFrame frame = computeBoardFrame(stickLed, blkFlg);
+    // Straight to the shell, not through to_system: a refresh every 150 ms would
+    // bury the console and event logs.
+    (void)system(masterLedCommand(frame.masterLit).c_str());
+    (void)system(expanderCommand(frame).c_str());   // a board that does not answer keeps its state
+    for (const PatternRow& row : kPatterns) {
+        if (!resultOnDisplay(row.job)) continue;
+        for (const LedWrite& write : resultPattern(row.job, frame.noFailure, blkFlg))
+            (void)cmdLed(write.led, write.value);
+    }
+}
+
+void mainhubctrl() {
+    logEvt("mainhub", 0, 0);             // the button process's event log, as at start-up
+    attachSegmentUntilItWorks();
+    blkFlg = 0;
+    for (;;) {
+        for (int slot = 0; slot < kSlots; ++slot) stickLedTmp[slot] = readStatusWord(slot);
+        tmpToReal();
+        optiswitchled();
+        usleep(kFrameMicros);
+    }
+}
