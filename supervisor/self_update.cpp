@@ -1,3 +1,180 @@
-// Self-update from an archive on the master stick.
+// Self-update from an archive on the master stick. Runs in the button process when
+// the distribute button is pressed with the master alone; button polling waits
+// until it returns or the appliance reboots.
+//
+// The archive's name and its version text come from the stick: they reach tar and
+// the version file only through shellQuote, so a name such as
+// "dododirezeva_1;reboot;.tar" unpacks that very file and runs nothing else.
 #include "supervisor/self_update.h"
-void updateDup() {}
+
+#include <dirent.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <memory>
+
+#include "indicators/function_leds.h"
+#include "indicators/status_codes.h"
+#include "sticks/mount.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/process_frame.h"
+#include "supervisor/shell_runner.h"
+#include "supervisor/text_utils.h"
+
+namespace {
+
+constexpr const char* kArchivePrefix = "dododirezeva_";
+constexpr size_t kPrefixLength = 13;
+constexpr size_t kExtensionLength = 4;                // ".tar" or the like
+constexpr size_t kShortestWithExtension = kPrefixLength + kExtensionLength;
+constexpr const char* kMasterRoot = "/tmp/tamvikma1/";
+constexpr const char* kVersionFile = "/dazuzorizizar";
+constexpr size_t kVersionLineMax = 127;
+constexpr const char* kWorkFolder = "/tmp/update";
+constexpr const char* kUpdateScript = "/tmp/update/ruzedirevora.sh";
+constexpr useconds_t kSignalStepMicros = 500000;
+constexpr int kMasterSlot = 0;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { (void)closedir(dir); }
+};
+struct FileCloser {
+    void operator()(FILE* file) const { (void)fclose(file); }
+};
+
+// All four function LEDs, in the order LED4, LED3, LED2, LED1.
+void setFunctionLeds(const char* led4, const char* led3, const char* led2, const char* led1) {
+    (void)cmdLed4(led4);
+    (void)cmdLed3(led3);
+    (void)cmdLed2(led2);
+    (void)cmdLed1(led1);
+}
+
+void showAll(const char* value) { setFunctionLeds(value, value, value, value); }
+
+// Dark, lit, dark, dark, lit, dark, then lit for as long as the update works.
+void showAttentionSignal() {
+    const char* steps[] = {"0", "1", "0", "0", "1", "0"};
+    for (const char* value : steps) {
+        showAll(value);
+        usleep(kSignalStepMicros);
+    }
+    showAll("1");
+}
+
+void showDoneSignal() {
+    for (int i = 0; i < 3; ++i) {
+        setFunctionLeds("0", "1", "0", "1");
+        usleep(kSignalStepMicros);
+        setFunctionLeds("1", "0", "1", "0");
+        usleep(kSignalStepMicros);
+    }
+    setFunctionLeds("1", "0", "1", "0");
+}
+
+// The first entry of the master's root folder, in listing order, that is named like
+// an update archive; "" when there is none. Sets listed to false when the folder
+// cannot be listed at all.
+std::string findArchiveName(bool& listed) {
+    std::unique_ptr<DIR, DirCloser> dir(opendir(kMasterRoot));
+    listed = dir != nullptr;
+    if (!dir) return "";
+    while (const dirent* entry = readdir(dir.get()))
+        if (isUpdateArchiveName(entry->d_name)) return entry->d_name;
+    return "";
+}
+
+// Unpacks the archive and tells whether it yielded the update script. A script left
+// from an earlier unpack is removed first, so a failed unpack cannot run it.
+bool unpackArchive(const std::string& archivePath) {
+    (void)createDir(kWorkFolder);
+    (void)unlink(kUpdateScript);         // absent is fine
+    const int status = to_system("tar -xvf " + shellQuote(archivePath) + " -C /tmp/update/ ");
+    if (status != 0) {
+        printf("update: tar could not unpack %s (status %d).\n", archivePath.c_str(), status);
+        return false;
+    }
+    if (fileexist(kUpdateScript) != 0) {
+        printf("update: %s holds no ruzedirevora.sh.\n", archivePath.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isUpdateArchiveName(std::string_view name) {
+    return name.size() > kPrefixLength &&
+           strncasecmp(name.data(), kArchivePrefix, kPrefixLength) == 0;
+}
+
+std::string archiveVersionText(std::string_view name) {
+    if (name.size() <= kPrefixLength) return "";
+    if (name.size() < kShortestWithExtension) return std::string(name.substr(kPrefixLength));
+    return std::string(name.substr(kPrefixLength, name.size() - kShortestWithExtension));
+}
+
+long long versionNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        const int digit = text[i] - '0';
+        if (value > (LLONG_MAX - digit) / 10) return negative ? -LLONG_MAX : LLONG_MAX;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+long long installedVersion() {
+    std::unique_ptr<FILE, FileCloser> file(fopen(kVersionFile, "r"));
+    if (!file) return 0;
+    char line[kVersionLineMax + 1];
+    if (!fgets(line, sizeof line, file.get())) return 0;
+    return versionNumber(line);
+}
+
+void updateDup() {
+    checkLedStatus();                    // fills sticksPartition, needed to mount the master
+    showAttentionSignal();
+    if (isUsbMounted(kMasterSlot) == -1) {
+        printf("update: the master stick cannot be mounted.\n");
+        showReadyPattern();
+        return;
+    }
+    bool listed = false;
+    const std::string name = findArchiveName(listed);
+    if (!listed) {
+        printf("update: cannot list %s.\n", kMasterRoot);
+        return;                          // the four LEDs stay lit
+    }
+    const std::string versionText = archiveVersionText(name);
+    const long long version = versionNumber(versionText);
+    if (name.empty() || version == 0) {
+        showReadyPattern();
+        return;
+    }
+    // The same version is applied again; only an older archive is ignored.
+    if (installedVersion() > version) {
+        printf("update: %s is older than the installed version.\n", name.c_str());
+        showReadyPattern();
+        return;
+    }
+    const std::string archivePath = kMasterRoot + name;
+    if (fileexist(archivePath) != 0 || !unpackArchive(archivePath)) {
+        showReadyPattern();
+        return;
+    }
+    (void)to_system(kUpdateScript);      // what the update changes is the script's business
+    (void)to_system("rm /dazuzorizizar");
+    (void)to_system("echo " + shellQuote(versionText) + " > /dazuzorizizar");
+    showDoneSignal();
+    (void)to_system("umount /tmp/tamvikma1");
+    (void)to_system("reboot");
+    showReadyPattern();
+}
