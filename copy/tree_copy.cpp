@@ -1,4 +1,252 @@
-// Recursive tree copy and file copy between mounted sticks, in 512-byte blocks.
+// Recursive copy between two mounted sticks. Runs only inside a copy worker, whose
+// parent kills it when the heartbeat (word 17) is not renewed for 60 seconds.
 #include "copy/tree_copy.h"
-int copier_fichier(const std::string&, const std::string&) { return -1; }
-int cp_tamvik(int, const std::string&, const std::string&, int, int, int) { return 0; }
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "copy/list_file.h"
+#include "copy/watchdog.h"
+#include "indicators/status_codes.h"
+#include "sticks/detection.h"
+#include "sticks/mount.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+constexpr const char* kCancelFile = "/tmp/bt4.cmd";
+constexpr const char* kFileList = "/filelist";
+constexpr size_t kBlockSize = 512;             // one heartbeat per block
+constexpr size_t kStreamBuffer = 256 * 1024;   // the disks see large reads and writes
+constexpr int kAttempts = 3;
+constexpr int kStatusLost = 5;
+
+constexpr int kCancelled = -5;
+constexpr int kSourceLost = -1;
+constexpr int kDestinationLost = -2;
+constexpr int kFileFailed = -3;
+
+// One pair of stream buffers for the whole worker: a worker copies one file at a
+// time, and allocating 512 KiB per file would cost more than small files do.
+char gReadBuffer[kStreamBuffer];
+char gWriteBuffer[kStreamBuffer];
+
+struct FileCloser {
+    void operator()(FILE* f) const { (void)fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+struct DirCloser {
+    void operator()(DIR* d) const { (void)closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+bool cancelRequested() { return fileexist(kCancelFile) == 0; }
+
+File openSource(const std::string& path) {
+    // A link is never followed, even one that appeared after the folder was listed.
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "rb");
+    if (!f) (void)close(fd);
+    return File(f);
+}
+
+// A link placed on the stick where the file goes must not make the appliance write
+// outside the stick: the destination is opened without following links.
+File openDestination(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "wb");
+    if (!f) (void)close(fd);
+    return File(f);
+}
+
+// The destination's close reports the write of its last buffer: a full stick shows
+// there, so its result is part of the copy's result.
+int closeDestination(File& destination) { return fclose(destination.release()); }
+
+// Moves the data in 512-byte blocks, renewing the heartbeat before each block.
+// The end-of-file test comes before each read, so an empty file gets one heartbeat.
+int copyBlocks(FILE* source, FILE* destination) {
+    char block[kBlockSize];
+    while (!feof(source)) {
+        renewHeartbeat();
+        size_t got = fread(block, 1, sizeof block, source);
+        if (got < sizeof block && ferror(source)) return kSourceLost;
+        if (fwrite(block, 1, got, destination) < got) return kDestinationLost;
+    }
+    return 0;
+}
+
+bool isHidden(const char* name) { return name[0] == '.'; }
+
+// The four presence checks, stopping at the first failure: -1 for the source stick,
+// -2 for the destination stick (status 5 on the stick in both cases), else 0.
+int checkSticks(int srcStick, int dstStick, bool print) {
+    auto lost = [print](const char* line, int slot, int result) {
+        if (print) puts(line);
+        changeLedStatus(slot, kStatusLost);
+        return result;
+    };
+    if (isUsbDetected(srcStick) == -1) return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
+    if (isUsbMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
+    return 0;
+}
+
+// Up to three attempts per file. After a failure, find out which stick went away
+// (-1 source, -2 destination); both still there after the third attempt: -3.
+// No pause between attempts: the checks themselves take their time.
+int copyWithAttempts(const std::string& source, const std::string& destination, int copyMode,
+                     int srcStick, int dstStick) {
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        int result = copier_fichier(source, destination);
+        if (result == 0 || result == kCancelled) return result;
+        bool print = copyMode == 1 && attempt == 1;
+        int lost = checkSticks(srcStick, dstStick, print);
+        if (lost != 0) return lost;
+    }
+    return kFileFailed;
+}
+
+struct CopyJob {
+    int copyMode;
+    int srcStick;
+    int dstStick;
+    int audioOnly;
+};
+
+// copyMode 1: the list is read again for every file; a file selected by two lines
+// is copied twice, as each line is its own request.
+int copyListedFile(const CopyJob& job, const std::string& name, const std::string& source,
+                   const std::string& destination) {
+    ListFile list(kFileList);
+    if (!list.isOpen()) {
+        logEvt("no file list", processId, -1);
+        return 0;
+    }
+    std::string piece;
+    while (list.readPiece(piece)) {
+        if (!fileListSelects(withoutLineEnd(piece), name)) continue;
+        if (job.audioOnly && !passesAudioFilter(name)) continue;
+        if (isHidden(name.c_str())) continue;
+        int result = copyWithAttempts(source, destination, job.copyMode, job.srcStick, job.dstStick);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+// One entry of a listed folder; a negative result stops the whole copy.
+int copyEntry(const CopyJob& job, const char* name, const std::string& source,
+              const std::string& destination) {
+    std::string sourcePath = source + "/" + name;
+    struct stat st {};
+    if (lstat(sourcePath.c_str(), &st) != 0) {
+        printf("errno = %d - %s\n", errno, sourcePath.c_str());
+        return kSourceLost;
+    }
+    std::string destinationPath = destination + "/" + name;
+    if (S_ISDIR(st.st_mode) && job.copyMode == 0 && !isHidden(name)) {
+        bool made = createDir(destinationPath) == 0;
+        // The copy goes on either way: its files then fail and tell which stick went.
+        logEvt(made ? "succes to create directory" : "failed to create directory", processId, -1);
+        return cp_tamvik(job.copyMode, sourcePath, destinationPath, job.srcStick, job.dstStick,
+                         job.audioOnly);
+    }
+    if (!S_ISREG(st.st_mode)) return 0;   // folders, links, devices, pipes, sockets
+    if (job.copyMode == 0)
+        return copyWithAttempts(sourcePath, destinationPath, job.copyMode, job.srcStick, job.dstStick);
+    return copyListedFile(job, name, sourcePath, destinationPath);
+}
+
+bool equalsIgnoringCase(char a, char b) {
+    return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
+}
+
+bool endsWithIgnoringCase(std::string_view name, std::string_view suffix) {
+    if (name.size() < suffix.size()) return false;
+    std::string_view tail = name.substr(name.size() - suffix.size());
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (!equalsIgnoringCase(tail[i], suffix[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool fileListSelects(std::string_view line, std::string_view name) {
+    if (line.empty()) return false;
+    std::string_view prefix = line.substr(0, line.size() - 1);
+    if (name.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (!equalsIgnoringCase(name[i], prefix[i])) return false;
+    return true;
+}
+
+bool passesAudioFilter(std::string_view name) {
+    return endsWithIgnoringCase(name, "wav") || endsWithIgnoringCase(name, "act");
+}
+
+int copier_fichier(const std::string& source, const std::string& destination) {
+    printf("copier_fichier - %s - %s \n", source.c_str(), destination.c_str());
+    if (cancelRequested()) {
+        puts("copier_fichier tmp/bt4.cmd");
+        return kCancelled;
+    }
+    File in = openSource(source);
+    if (!in) return kSourceLost;
+    File out = openDestination(destination);
+    if (!out) return kDestinationLost;
+    (void)setvbuf(in.get(), gReadBuffer, _IOFBF, sizeof gReadBuffer);
+    (void)setvbuf(out.get(), gWriteBuffer, _IOFBF, sizeof gWriteBuffer);
+
+    int result = copyBlocks(in.get(), out.get());
+    // Destination first, then the source, whatever the outcome.
+    int closed = closeDestination(out);
+    in.reset();
+    if (result != 0) return result;
+    if (closed != 0) return kDestinationLost;
+    puts("copier_fichier 0");
+    return 0;
+}
+
+int cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
+              int srcStick, int dstStick, int audioOnly) {
+    int lost = checkSticks(srcStick, dstStick, true);
+    if (lost != 0) return lost;
+    printf("\ncp_tamvik %d - source %s - destination %s - %ju \n", copyMode, source.c_str(),
+           destination.c_str(), static_cast<uintmax_t>(time(nullptr)));
+    if (cancelRequested()) {
+        puts("cp_tamvik tmp/bt4.cmd");
+        return kCancelled;
+    }
+    struct stat st {};
+    if (lstat(source.c_str(), &st) != 0) {
+        puts("error ");
+        return kSourceLost;
+    }
+    if (!S_ISDIR(st.st_mode)) return 0;
+    Dir listing(opendir(source.c_str()));
+    if (!listing) return 0;
+
+    CopyJob job{copyMode, srcStick, dstStick, audioOnly};
+    // Entries in the order the listing gives them; a negative result of any level
+    // stops the copy and comes back unchanged through every level above.
+    while (const dirent* entry = readdir(listing.get())) {
+        int result = copyEntry(job, entry->d_name, source, destination);
+        if (result < 0) return result;
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+// Line reading of the appliance's list files (/filelist, /replist,
+// /tmp/repTelvo.txt): lines are read into a 150-byte buffer, so a longer line
+// comes back as several pieces, each counting as a line of its own.
+#pragma once
+#include <cstdio>
+#include <string>
+
+constexpr int kListLineSize = 150;   // 149 characters and the terminator
+
+// Owns the open list file; closes it when it goes out of scope.
+struct ListFile {
+    explicit ListFile(const char* path);
+    ~ListFile();
+    ListFile(const ListFile&) = delete;
+    ListFile& operator=(const ListFile&) = delete;
+
+    bool isOpen() const { return file != nullptr; }
+    // Next piece of at most 149 characters, its line end included; false at the end.
+    bool readPiece(std::string& piece);
+
+    FILE* file;
+};
+
+// Without its trailing line-feed and carriage-return characters (/filelist).
+std::string withoutLineEnd(std::string text);
+// Trimmed of white space at both ends with trim() (/replist, /tmp/repTelvo.txt).
+std::string trimmedEntry(const std::string& text);
