@@ -1,5 +1,225 @@
-// The button process: turns presses into command files, cancel and shutdown.
+// The button process (processId 0): polls the four buttons, turns presses into the
+// command files of the operation process, blinks the running job's LED, turns a
+// shift press during a job into a cancel request, dismisses the result display,
+// starts the self-update and shuts the appliance down on a long shift press.
 #include "supervisor/button_panel.h"
+
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "indicators/function_leds.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/operation_runner.h"
 #include "supervisor/process_frame.h"
-void listenmaster() { attachSegment(); for (;;) pause(); }
+#include "supervisor/self_update.h"
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+// A button line. The lines are active low: a first character "0" means pressed.
+struct Button {
+    const char* valueFile;
+    const char* message;                 // printed when the value file cannot be opened
+    bool errorPattern;                   // whether the error pattern is shown before exit
+};
+// The shift button's failure leaves the LEDs as they are; the others show the error.
+constexpr Button kShift = {"/sys/class/gpio/gpio3/value", "Cannot open value file gpio3.", false};
+constexpr Button kDistribute = {"/sys/class/gpio/gpio6/value", "Cannot open value file gpio6.", true};
+constexpr Button kCollect = {"/sys/class/gpio/gpio1/value", "Cannot open value file gpio1.", true};
+constexpr Button kClear = {"/sys/class/gpio/gpio0/value", "Cannot open value file gpio0.", true};
+
+constexpr int kJobs[] = {1, 2, 3, 5, 6, 7};
+constexpr const char* kCancelFile = "/tmp/bt4.cmd";
+constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
+
+constexpr useconds_t kIdleMicros = 1000;
+constexpr useconds_t kBusyMicros = 100000;
+constexpr unsigned kPauseSeconds = 2;            // after a request: the job is running by then
+constexpr int kBlinkEvery = 5;                   // busy cycles per toggle of the job's LED
+constexpr int kShutdownCycles = 1000;            // idle cycles with shift held
+constexpr int kHoldReads = 5;                    // clear gesture: about one second held
+constexpr useconds_t kHoldMicros = 200000;
+constexpr int kConfirmReads = 30;                // then about three seconds to press again
+constexpr useconds_t kConfirmMicros = 100000;
+
+struct FileCloser {
+    void operator()(FILE* file) const { (void)fclose(file); }
+};
+
+// The value file is opened anew for every read, as the sysfs value only shows the
+// line's level at open time.
+bool pressed_or_exit(const Button& button) {
+    std::unique_ptr<FILE, FileCloser> file(fopen(button.valueFile, "r"));
+    if (!file) {
+        printf("%s\n", button.message);
+        if (button.errorPattern) showErrorPattern();
+        exit(1);
+    }
+    char value[4] = {};
+    const size_t count = fread(value, 1, sizeof value, file.get());
+    return count > 0 && value[0] == '0';
+}
+
+std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
+std::string resultMarker(int job) { return "/tmp/showresult" + std::to_string(job) + ".cmd"; }
+
+bool segmentAttached() {
+    return ptr_mem_partagee != nullptr && ptr_mem_partagee != reinterpret_cast<int32_t*>(-1);
+}
+
+// One aligned 32-bit load; without the segment no stick counts as present, so no
+// job can be asked for on codes nobody wrote.
+int statusWord(int slot) {
+    if (!segmentAttached()) return 0;
+    return static_cast<volatile int32_t*>(ptr_mem_partagee)[slot];
+}
+
+bool masterPresent() { return statusWord(0) != 0; }
+
+bool studentPresent() {
+    for (int slot = 1; slot < kSlots; ++slot)
+        if (statusWord(slot) != 0) return true;
+    return false;
+}
+
+bool anyJobFile() {
+    for (int job : kJobs)
+        if (fileexist(jobFile(job)) == 0) return true;
+    return false;
+}
+
+int blinkJobLed(int job) {
+    switch (job % 4) {                   // 1 and 5, 2 and 6, 3 and 7
+    case 1: return blinkLed1();
+    case 2: return blinkLed2();
+    default: return blinkLed3();
+    }
+}
+
+// Jobs 1, 2, 5 and 6: the general marker, the job's marker, then the job file, so
+// the result display is set up before the operation process can see the job.
+void requestJob(int job) {
+    (void)to_system("echo > /tmp/showresult.cmd");
+    (void)to_system("echo > " + resultMarker(job));
+    (void)to_system("echo > " + jobFile(job));
+}
+
+// Jobs 3 and 7 write the job file before the job's marker.
+void requestClear(int job) {
+    (void)to_system("echo > /tmp/showresult.cmd");
+    (void)to_system("echo > " + jobFile(job));
+    (void)to_system("echo > " + resultMarker(job));
+    (void)to_system("echo del\n");
+}
+
+void busyCycle(int& blinkPhase) {
+    if (pressed_or_exit(kShift)) {
+        (void)to_system("echo > /tmp/bt4.cmd");
+        (void)cmdLed4("1");
+    }
+    if (blinkPhase == 0) {
+        for (int job : kJobs) {
+            if (fileexist(jobFile(job)) != 0) continue;
+            (void)blinkJobLed(job);
+            const bool cancelPending = fileexist(kCancelFile) == 0;
+            if (cancelPending)
+                (void)blinkLed4();
+            else if (job >= 5)
+                (void)cmdLed4("1");      // LED4 lit marks a whole-stick job
+        }
+    }
+    blinkPhase = (blinkPhase + 1) % kBlinkEvery;
+    usleep(kBusyMicros);
+}
+
+// Hold about one second, release, press again within about three seconds. The
+// release must be seen first: a press still held from the hold does not confirm.
+bool clearGestureConfirmed() {
+    for (int i = 0; i < kHoldReads; ++i) {
+        if (!pressed_or_exit(kClear)) return false;
+        usleep(kHoldMicros);
+    }
+    (void)cmdLed3("1");                  // the prompt
+    bool releaseSeen = false;
+    for (int i = 0; i < kConfirmReads; ++i) {
+        if (!pressed_or_exit(kClear))
+            releaseSeen = true;
+        else if (releaseSeen)
+            return true;
+        usleep(kConfirmMicros);
+    }
+    return false;
+}
+
+void shutDown() {
+    fflush(stdout);
+    (void)system("sh /etc/init.d/tamvik_shutdown.sh");
+    exit(0);
+}
+
+void idleCycle(int& shiftHoldCount) {
+    bool requested = false;
+
+    if (pressed_or_exit(kShift)) {
+        if (fileexist(kResultDisplay) == 0) {
+            (void)to_system("rm /tmp/showresult*.cmd");
+            (void)resetDuplicator();
+        }
+        ++shiftHoldCount;
+    } else {
+        shiftHoldCount = 0;
+    }
+    if (shiftHoldCount == kShutdownCycles) shutDown();
+
+    if (pressed_or_exit(kDistribute) && !requested && masterPresent()) {
+        if (studentPresent()) {
+            requested = true;
+            requestJob(pressed_or_exit(kShift) ? 5 : 1);
+        } else {
+            updateDup();                 // the master alone: the update; no pause follows
+        }
+    }
+
+    if (pressed_or_exit(kCollect) && !requested) {
+        for (int slot = 1; slot < kSlots; ++slot)
+            printf("sticksPartition[%d] %d\n", slot, statusWord(slot));
+        if (masterPresent() && studentPresent()) {
+            requested = true;
+            requestJob(pressed_or_exit(kShift) ? 6 : 2);
+        }
+    }
+
+    // The clear needs no master: it works on the students alone.
+    if (pressed_or_exit(kClear) && !requested && studentPresent()) {
+        requested = true;
+        const bool shiftAtStart = pressed_or_exit(kShift);
+        const bool confirmed = clearGestureConfirmed();
+        (void)cmdLed3("0");
+        if (confirmed) requestClear(shiftAtStart ? 7 : 3);
+    }
+
+    if (requested) {
+        shiftHoldCount = 0;
+        sleep(kPauseSeconds);
+    } else {
+        usleep(kIdleMicros);
+    }
+}
+
+}  // namespace
+
+void listenmaster() {
+    attachSegment();                     // reports "shmat" on failure; no stick then counts
+    int blinkPhase = 0;
+    int shiftHoldCount = 0;
+    for (;;) {
+        if (anyJobFile())
+            busyCycle(blinkPhase);
+        else
+            idleCycle(shiftHoldCount);
+    }
+}
