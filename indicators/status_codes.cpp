@@ -1,4 +1,19 @@
-// Per-slot stick status codes in the shared status words, and the presence refresh.
+// Per-slot stick status codes in the shared status words, and the presence
+// refresh run by the operation process between jobs.
 #include "indicators/status_codes.h"
-void changeLedStatus(int, int) {}
-void checkLedStatus() {}
+
+#include "sticks/detection.h"
+#include "supervisor/globals.h"
+
+void changeLedStatus(int slot, int code) {
+    sticks[slot] = code;
+    // One aligned 32-bit store: readers only sample the latest value, no lock.
+    ptr_mem_partagee[slot] = code;
+}
+
+void checkLedStatus() {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        sticksPartition[slot] = selectPart(slot);
+        changeLedStatus(slot, sticksPartition[slot] < 0 ? 0 : 2);
+    }
+}

@@ -1,5 +1,95 @@
-// Device nodes of the slots, presence, partition choice and volume label.
+// Device nodes of the slots, presence, partition choice and volume label. The
+// nodes are made by the platform's device manager; we only test that they exist.
 #include "sticks/detection.h"
-int selectPart(int) { return -1; }
-int isUsbDetected(int) { return -1; }
-void getPartitionLabel(int, int, char*, size_t) {}
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+constexpr int kMaxPartition = 5;              // partitions above 5 are never used
+constexpr useconds_t kDetectRetry = 10000000; // a stick may still be settling: 10 s
+constexpr const char* kLabelScratch = "/tmp/partLabel";
+constexpr int kLabelLine = 150;               // blkid's first line, at most 149 characters
+constexpr std::string_view kLabelKey = "LABEL=";
+
+// The master's nodes carry the number 1, never its slot number 0.
+std::string numberedNode(int slot, int partition) {
+    char node[64];
+    if (slot <= 0) snprintf(node, sizeof node, "/dev/tmvm%d-part%d", 1, partition);
+    else snprintf(node, sizeof node, "/dev/tmvl%d-part%d", slot, partition);
+    return node;
+}
+
+std::string wholeNode(int slot) {
+    char node[64];
+    if (slot <= 0) snprintf(node, sizeof node, "/dev/tmvm%d-part", 1);
+    else snprintf(node, sizeof node, "/dev/tmvl%d-part", slot);
+    return node;
+}
+
+// The node the slot's entry of sticksPartition names; -1 gives "-part-1", which
+// never exists, so an unknown stick reads as absent.
+std::string chosenNode(int slot) {
+    const int entry = sticksPartition[slot < 0 ? 0 : slot];
+    return entry != 0 ? numberedNode(slot, entry) : wholeNode(slot);
+}
+
+}  // namespace
+
+int selectPart(int slot) {
+    // A numbered partition wins over the whole device, a lower number over a higher.
+    for (int i = 1; i <= kMaxPartition; ++i)
+        if (fileexist(numberedNode(slot, i)) == 0) return i;
+    return fileexist(wholeNode(slot)) == 0 ? 0 : -1;
+}
+
+int isUsbDetected(int slot) {
+    printf("isUsbDetected\n");
+    if (slot > 0) printf("nbPort > 0\n");
+    const std::string node = chosenNode(slot);
+    if (slot > 0) printf("%s\n", node.c_str());
+    if (fileexist(node) == 0) return 0;
+    usleep(kDetectRetry);
+    return fileexist(node) == 0 ? 0 : -1;
+}
+
+void appendBlkidLabel(const char* line, char* label, size_t labelSize) {
+    const std::string_view text(line);
+    const size_t key = text.find(kLabelKey);
+    // The label starts after the key and its opening quote.
+    const size_t begin = key + kLabelKey.size() + 1;
+    if (key == std::string_view::npos || begin > text.size()) return;
+    const size_t quote = text.find('"', begin);
+    if (quote == std::string_view::npos || quote == begin) return;
+    const size_t used = strnlen(label, labelSize);
+    if (labelSize == 0 || used >= labelSize - 1) return;
+    const size_t count = std::min(quote - begin, labelSize - 1 - used);
+    memcpy(label + used, line + begin, count);
+    label[used + count] = '\0';
+}
+
+void getPartitionLabel(int slot, int partIndex, char* label, size_t labelSize) {
+    char command[96];
+    if (partIndex != 0)
+        snprintf(command, sizeof command, "blkid /dev/tmvl%d-part%d > %s", slot, partIndex, kLabelScratch);
+    else
+        snprintf(command, sizeof command, "blkid /dev/tmvl%d-part > %s", slot, kLabelScratch);
+    (void)to_system(command);              // judged by the scratch file it leaves
+    FILE* scratch = fopen(kLabelScratch, "r");
+    if (!scratch) return;
+    char line[kLabelLine] = {};
+    const bool read = fgets(line, sizeof line, scratch) != nullptr;
+    fclose(scratch);
+    if (read) appendBlkidLabel(line, label, labelSize);
+    printf("LABEL: %s\n\n", label);
+}

@@ -1,6 +1,67 @@
-// The operation process: watches the command files and runs the jobs.
+// The operation process: watches the command files and runs the jobs, one at a
+// time, in the order 1, 2, 3, 5, 6, 7. Between jobs it keeps the status words
+// showing which sticks are present, unless a job's result is on display.
 #include "supervisor/operation_runner.h"
+
 #include <unistd.h>
+
+#include "indicators/status_codes.h"
+#include "operations/clear.h"
+#include "operations/collect.h"
+#include "operations/distribute.h"
+#include "supervisor/file_helpers.h"
 #include "supervisor/process_frame.h"
-void listenchild() { attachSegment(); for (;;) pause(); }
-int resetDuplicator() { return 0; }
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
+constexpr const char* kDropCancel = "rm /tmp/bt4.cmd";
+constexpr useconds_t kPoll = 1000;          // 1 ms between cycles
+constexpr unsigned kSettle = 1;             // 1 s between the busy pattern and the job
+
+struct JobFile {
+    const char* path;
+    const char* removeCommand;
+    int (*job)(int fn);
+    int fn;                                 // 0 folder mode, 1 whole-stick mode
+};
+
+constexpr JobFile kJobs[] = {
+    {"/tmp/bt1.cmd", "rm /tmp/bt1.cmd", master2students, 0},
+    {"/tmp/bt2.cmd", "rm /tmp/bt2.cmd", students2master, 0},
+    {"/tmp/bt3.cmd", "rm /tmp/bt3.cmd", deleteStudents, 0},
+    {"/tmp/bt5.cmd", "rm /tmp/bt5.cmd", master2students, 1},
+    {"/tmp/bt6.cmd", "rm /tmp/bt6.cmd", students2master, 1},
+    {"/tmp/bt7.cmd", "rm /tmp/bt7.cmd", deleteStudents, 1},
+};
+
+void runJob(const JobFile& request) {
+    showBusyPattern();
+    checkLedStatus();                       // clears the last job's result codes
+    sleep(kSettle);
+    (void)to_system(kDropCancel);           // absent is fine: a stale request is all we drop
+    (void)request.job(request.fn);          // results show only in the status words
+    // The job may have removed its file already; a failing rm is harmless.
+    (void)to_system(request.removeCommand);
+    showReadyPattern();
+}
+
+}  // namespace
+
+void listenchild() {
+    attachSegment();
+    for (;;) {
+        if (fileexist(kResultDisplay) != 0) checkLedStatus();
+        for (const JobFile& request : kJobs)
+            if (fileexist(request.path) == 0) runJob(request);
+        usleep(kPoll);
+    }
+}
+
+int resetDuplicator() {
+    for (const JobFile& request : kJobs)
+        if (fileexist(request.path) == 0) (void)to_system(request.removeCommand);
+    showReadyPattern();
+    return 0;
+}
