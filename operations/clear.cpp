@@ -1,6 +1,69 @@
-// Clear: reformat or empty every student stick, or only its special folders.
+// Clear: reformat or empty every student stick, or only its special folders. Runs in
+// the operation process; each stick is cleared by a forked worker (clear_workers.cpp).
+// Clear does not need the master: it only decides the special-folder variant and
+// receives the console log. The cancel request is looked at only between sticks, so
+// a running format is never interrupted.
 #include "operations/clear.h"
-int deleteStudents(int) { return 0; }
-int process_del_tamvik(int, int) { return -1; }
-int process_telvo_del_tamvik(int, int) { return -1; }
-int remove_directory(const std::string&) { return -1; }
+
+#include "indicators/status_codes.h"
+#include "operations/job_common.h"
+#include "sticks/detection.h"
+#include "sticks/mount.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/process_frame.h"
+#include "supervisor/shell_runner.h"
+
+// File-local pieces live inside namespace jobs, so the shared job constants win
+// over any of the same name elsewhere.
+namespace jobs {
+namespace {
+
+// Every student still present is marked 2; nothing is mounted here.
+void firstPass() {
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
+        bool present = sticks[slot] == kPresent && isUsbDetected(slot) != -1;
+        changeLedStatus(slot, present ? kPresent : kNoStick);
+    }
+}
+
+// Runs in both modes, so the special-folder list always matches the master in place.
+bool specialVariant() {
+    if (isUsbMounted(kMaster) == -1) return false;
+    return specialFolderCheck();
+}
+
+void secondPass(int fn, bool special) {
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
+        if (cancelRequested()) {
+            honourCancel();
+            return;
+        }
+        if (sticks[slot] != kPresent) continue;
+        changeLedStatus(slot, kInProgress);
+        if (isUsbDetected(slot) == -1) {
+            changeLedStatus(slot, kNoStick);   // pulled between the passes
+        } else if (special && fn == 0) {
+            (void)process_telvo_del_tamvik(slot, fn);
+        } else {
+            (void)process_del_tamvik(slot, fn);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace jobs
+
+using namespace jobs;
+
+int deleteStudents(int fn) {
+    firstPass();
+    bool special = specialVariant();
+    secondPass(fn, special);
+    (void)to_system("rm /tmp/bt3.cmd");   // in both modes, as the runner expects
+    showReadyPattern();
+    (void)isUsbMounted(kMaster);           // the log copy needs the master mounted
+    copyLogToMaster();
+    (void)umountUsb(kMaster);
+    return 0;
+}

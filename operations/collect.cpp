@@ -1,3 +1,306 @@
-// Collect: every student's work into a new session folder on the master.
+// Collect: every student's work into a new session folder on the master. Runs in the
+// operation process; each student's copy runs in a forked worker under the watchdog.
+//
+// First pass: each present student stick is measured and its size recorded in
+// sticksN; sticks holding no file are marked 7. Then one session number is chosen
+// for the whole run. Second pass: before each student the master's free space and,
+// in folder mode, a cap of ten times the average student's work are checked.
+// Sizes of several GiB are normal: every product and sum is taken in 64 bits.
 #include "operations/collect.h"
-int students2master(int) { return -1; }
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "copy/telvo_workers.h"
+#include "copy/workers.h"
+#include "indicators/status_codes.h"
+#include "operations/folder_layout.h"
+#include "operations/job_common.h"
+#include "sticks/detection.h"
+#include "sticks/mount.h"
+#include "sticks/space.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/process_frame.h"
+#include "supervisor/shell_runner.h"
+
+// File-local pieces live inside namespace jobs, so the shared job constants win
+// over any of the same name elsewhere.
+namespace jobs {
+namespace {
+
+constexpr uint64_t kMinShareBytes = 1048576;   // every measured stick counts at least 1 MiB
+constexpr uint64_t kBlockBytes = 512;
+constexpr int kLabelSize = 64;                  // FAT labels hold at most 11 characters
+constexpr int kSlotWord = 0, kSizeWord = 1;     // columns of sticksN
+
+struct Run {
+    int fn = 0;                 // 0 folder mode, 1 whole-stick mode
+    bool special = false;       // special-folder variant (folder mode only)
+    uint64_t sizeTotal = 0;     // bytes, each measured stick at least 1 MiB
+    int count = 0;              // student sticks measured
+    uint64_t sizeAvMax = 0;     // ten times the average per stick, in bytes
+    int session = 0;
+};
+
+std::string sessionPath(int session) {
+    return std::string(kMasterRoot) + "/TAMVIK-IN/SESSION" + std::to_string(session);
+}
+
+// "UE{slot}" or "UE{slot} {label}": the label is taken literally, whatever it holds.
+std::string studentFolder(int session, int slot, const std::string& label) {
+    std::string folder = sessionPath(session) + "/UE" + std::to_string(slot);
+    if (!label.empty()) folder += " " + label;
+    return folder;
+}
+
+bool masterReady(Run& run) {
+    printf("isUsbDetected(0)\n");
+    if (sticks[kMaster] != kPresent || isUsbDetected(kMaster) == -1) {
+        changeLedStatus(kMaster, kNoStick);
+        printf("/dev/tmvm1\n");
+        return false;
+    }
+    printf("isUsbMounted(0)\n");
+    if (isUsbMounted(kMaster) < 0) {
+        printf("isUsbMounted(0) < 0\n");
+        changeLedStatus(kMaster, kLost);
+        return false;
+    }
+    changeLedStatus(kMaster, kPresent);
+    if (run.fn == 0) {
+        run.special = specialFolderCheck();
+        if (!run.special && checkTamvikDirs(kMasterRoot) == -1) {
+            changeLedStatus(kMaster, kFoldersMissing);
+            (void)umountUsb(kMaster);
+            return false;
+        }
+    }
+    return true;
+}
+
+uint64_t measureSpecial(int slot) {
+    uint64_t size = 0;
+    forEachListEntryOrLog(kTelvoList, [&](const std::string& entry) {
+        size += static_cast<uint32_t>(getDocFiles(studentRoot(slot) + "/" + entry));
+        printf("fgets replist %s - %" PRIu64 "\n\n", entry.c_str(), size);
+        return true;
+    });
+    return size;
+}
+
+// Plain folder mode: the /replist folders, the root's listed audio files when none
+// of them exists on the stick, and TAMVIK-OUT.
+uint64_t measurePlain(const Run& run, int slot) {
+    std::string root = studentRoot(slot);
+    if (checkTamvikDirs(root) == -1) {
+        printf("checkTamvikDirs error \n");
+        changeLedStatus(slot, kFoldersMissing);   // replaced once measured
+    }
+    uint64_t size = 0;
+    bool noneFound = true;
+    forEachListEntryOrLog(kRepList, [&](const std::string& entry) {
+        std::string path = root + "/" + entry;
+        if (direxist(path) == 0) noneFound = false;
+        size += duwav(path, 0);
+        printf("fgets replist: %s - %" PRIu64 "\n", entry.c_str(), size);
+        printf("sizeTotal = %" PRIu64 "\nfileCntG = %d\n\n", run.sizeTotal, fileCntG);
+        return true;
+    });
+    std::string rootDir = root + "/";
+    if (noneFound && direxist(rootDir) == 0) {
+        size += duwav(rootDir, 1);
+        printf("fgets replist: %s - %" PRIu64 "\n", rootDir.c_str(), size);
+    }
+    size += static_cast<uint32_t>(getDocFiles(root + "/TAMVIK-OUT"));
+    return size;
+}
+
+void measureStudent(Run& run, int slot) {
+    fileCntG = 0;
+    if (sticks[slot] != kPresent || isUsbDetected(slot) == -1) {
+        changeLedStatus(slot, kNoStick);
+        return;
+    }
+    if (isUsbMounted(slot) < 0) {
+        changeLedStatus(slot, kLost);
+        return;
+    }
+    uint64_t size = 0;
+    if (run.fn != 0) {
+        size = static_cast<uint32_t>(getDocFiles(studentRoot(slot)));
+    } else {
+        size = run.special ? measureSpecial(slot) : measurePlain(run, slot);
+    }
+    sticksN[slot][kSlotWord] = slot;
+    sticksN[slot][kSizeWord] = static_cast<int>(static_cast<uint32_t>(size));
+    run.sizeTotal += size * kBlockBytes > kMinShareBytes ? size * kBlockBytes : kMinShareBytes;
+    if (run.fn != 0) {
+        printf("sizeTotal = %" PRIu64 "\n", run.sizeTotal);
+    } else {
+        printf("sizeTotal = %" PRIu64 "\nfileCntG = %d\n", run.sizeTotal, fileCntG);
+    }
+    run.count += 1;
+    if (fileCntG > 0) {
+        changeLedStatus(slot, kPresent);
+    } else {
+        if (run.fn == 0) printf("fileCntG <1 \n");
+        changeLedStatus(slot, kFailed);   // nothing to hand in: not collected
+    }
+    (void)umountUsb(slot);
+}
+
+void firstPass(Run& run) {
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
+        if (cancelRequested()) break;   // the second pass honours it
+        measureStudent(run, slot);
+    }
+}
+
+// Special-folder variant: n is taken when any subject's "-in" folder already holds
+// SESSION{n}. A list that cannot be read any more takes n as free, so the search ends.
+bool specialSessionFree(int session) {
+    bool taken = false;
+    bool listed = forEachListEntry(kTelvoList, [&](const std::string& entry) {
+        std::string path = std::string(kTelvoDir) + "/" + pairStem(entry) + "in/SESSION" +
+                           std::to_string(session);
+        taken = fileexist(path) == 0;
+        return !taken;
+    });
+    if (!listed) logEvt(kNoRepList, processId, -1);
+    return !taken;
+}
+
+// The first free session number; "free" means nothing of that name exists at all,
+// so a stray file cannot stand in for a session folder.
+int chooseSession(const Run& run) {
+    for (int session = 1;; ++session) {
+        bool free = run.special ? specialSessionFree(session)
+                                : fileexist(sessionPath(session)) != 0;
+        if (free) return session;
+    }
+}
+
+enum class Next { Continue, LeavePass, StopJob };
+
+// Logs and unmounts a stick whose turn is over.
+void endTurn(int slot) {
+    copyLogToStudent(slot);
+    (void)umountUsb(slot);
+}
+
+int copyStudent(const Run& run, int slot) {
+    char label[kLabelSize] = "";
+    getPartitionLabel(slot, sticksPartition[slot], label, sizeof label);
+    std::string folder = studentFolder(run.session, slot, label);
+    (void)createDir(folder + "/");
+    if (run.fn != 0) return process_cp_tamvik(0, studentRoot(slot), folder, slot, kMaster);
+    if (run.special) return process_telvo_cp_tamvik_n1(0, slot, kMaster, run.session, label);
+    return process_cp_tamvik_n1(0, slot, kMaster, run.session, label);
+}
+
+Next actOnResult(int slot, int result) {
+    switch (result) {
+    case kCopyDone:
+        changeLedStatus(slot, kDone);
+        endTurn(slot);
+        return Next::Continue;
+    case kDestinationLost:   // the master went away: nothing more can be collected
+        changeLedStatus(kMaster, kFailed);
+        changeLedStatus(slot, kFailed);
+        (void)umountUsb(slot);
+        (void)umountUsb(kMaster);
+        return Next::StopJob;
+    case kSourceLost:
+    case kFileFailed:
+        changeLedStatus(slot, kFailed);
+        (void)umountUsb(slot);
+        return Next::Continue;
+    case kCancelled:
+        changeLedStatus(slot, kFailed);
+        // The folder workers unmount on their own; the whole-stick worker does not,
+        // and no stick may stay mounted once the job is over.
+        (void)umountUsb(slot);
+        return Next::LeavePass;
+    default:                 // the watchdog's -4: neither success nor failure
+        endTurn(slot);
+        return Next::Continue;
+    }
+}
+
+Next collectRow(const Run& run, int row) {
+    int slot = sticksN[row][kSlotWord];
+    if (slot < kFirstStudent || slot > kLastStudent || sticks[slot] != kPresent) {
+        return Next::Continue;
+    }
+    uint64_t size = static_cast<uint32_t>(sticksN[row][kSizeWord]);
+    uint64_t fsp = df_main(kMasterRoot);
+    printf("df_main = %" PRIu64 " -- szEl = %" PRIu64 " -- sizeAvMax = %" PRIu64 "\n", fsp,
+           size * 520, run.sizeAvMax);
+    if (!spaceRuleHolds(size, fsp)) {
+        printf("if ((sticksN[j][1] * 520) > fsp * 1000)\n");
+        changeLedStatus(slot, kFailed);
+        endTurn(slot);
+        return Next::Continue;
+    }
+    if (run.fn == 0 && size * kBlockBytes > run.sizeAvMax) {
+        printf("!fn && ((sticksN[j][1] * 512) > sizeAvMax)\n");
+        changeLedStatus(slot, kFailed);
+        endTurn(slot);
+        return Next::Continue;
+    }
+    changeLedStatus(slot, kInProgress);
+    if (isUsbMounted(slot) == -1) {
+        changeLedStatus(slot, kLost);
+        return Next::Continue;
+    }
+    return actOnResult(slot, copyStudent(run, slot));
+}
+
+// false when the master was lost and the job stops at once.
+bool secondPass(const Run& run) {
+    for (int row = kFirstStudent; row <= kLastStudent; ++row) {
+        if (cancelRequested()) {
+            honourCancel();
+            return true;
+        }
+        Next next = collectRow(run, row);
+        if (next == Next::StopJob) return false;
+        if (next == Next::LeavePass) return true;
+    }
+    return true;
+}
+
+void finish() {
+    changeLedStatus(kMaster, kDone);
+    copyLogToMaster();
+    (void)umountUsb(kMaster);
+    (void)to_system("rm /tmp/bt2.cmd");   // in both modes, as the runner expects
+    showReadyPattern();
+}
+
+}  // namespace
+}  // namespace jobs
+
+using namespace jobs;
+
+int students2master(int fn) {
+    Run run;
+    run.fn = fn;
+    if (!masterReady(run)) return -1;
+    changeLedStatus(kMaster, kInProgress);
+    firstPass(run);
+    if (run.count == 0) {
+        // Nothing measured: still the normal end, so the master is never left mounted.
+        finish();
+        return 0;
+    }
+    run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
+    run.session = chooseSession(run);
+    if (!run.special) (void)to_system("mkdir " + sessionPath(run.session));
+    if (!secondPass(run)) return -1;
+    finish();
+    return 0;
+}

@@ -1,0 +1,83 @@
+// Pieces shared by the three jobs and their format and clear workers.
+#include "operations/job_common.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "operations/folder_layout.h"
+#include "sticks/mount.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/operation_runner.h"
+#include "supervisor/shell_runner.h"
+#include "supervisor/text_utils.h"
+
+namespace jobs {
+namespace {
+
+constexpr int kListLineSize = 150;   // a longer line is read in pieces, each an entry
+
+struct FileCloser {
+    void operator()(FILE* f) const { (void)fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }
+
+bool cancelRequested() { return fileexist(kCancelFile) == 0; }  // 0 means "exists"
+
+void honourCancel() {
+    (void)resetDuplicator();
+    (void)to_system("rm /tmp/bt4.cmd");
+}
+
+bool forEachListEntry(const char* listPath, const std::function<bool(const std::string&)>& visit) {
+    File list(fopen(listPath, "r"));
+    if (!list) return false;
+    char line[kListLineSize];
+    while (fgets(line, sizeof line, list.get())) {
+        if (!visit(trim(line))) break;
+    }
+    return true;
+}
+
+void forEachListEntryOrLog(const char* listPath,
+                           const std::function<bool(const std::string&)>& visit) {
+    if (!forEachListEntry(listPath, visit)) logEvt(kNoRepList, processId, -1);
+}
+
+bool specialFolderCheck() {
+    if (direxist(kTelvoDir) != 0) return false;   // no TELVO: a stale list is never read
+    listTelvoFolders();
+    return File(fopen(kTelvoList, "r")) != nullptr;
+}
+
+std::string pairStem(const std::string& entry) {
+    return entry.size() < 3 ? std::string() : entry.substr(0, entry.size() - 3);
+}
+
+bool spaceRuleHolds(uint64_t needBlocks, uint64_t freeKiB) {
+    return needBlocks * 520 <= freeKiB * 1000;
+}
+
+void copyLogToStudent(int slot) {
+    if (fileexist(kDupCfg) != 0) return;
+    if (isUsbMounted(slot) == -1) {
+        printf("log copy skipped: stick %d cannot be mounted\n", slot);
+        return;
+    }
+    (void)to_system("cp /tmp/log.txt " + studentRoot(slot) + "/log.txt");
+}
+
+void copyLogToMaster() {
+    if (fileexist(kDupCfg) != 0) return;
+    (void)fflush(stdout);   // everything said so far belongs in the copy
+    if (std::system("cp /tmp/log.txt /tmp/tamvikma1/log.txt") != 0) {
+        // the master's own log copy is a courtesy; its failure changes nothing
+    }
+}
+
+}  // namespace jobs
