@@ -1,5 +1,146 @@
-// Standard folders on the sticks and the special-folder list.
+// Standard folders on the sticks and the special-folder list. Runs in the
+// operation process (the jobs) and in the workers it forks.
 #include "operations/folder_layout.h"
-int checkTamvikDirs(const std::string&) { return -1; }
-void listTelvoFolders() {}
-int addTelvoFolder(const std::string&) { return -1; }
+
+#include <dirent.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "supervisor/file_helpers.h"
+#include "supervisor/shell_runner.h"
+#include "supervisor/text_utils.h"
+
+namespace {
+
+constexpr int kCreateAttempts = 3;
+constexpr const char* kWhiteSpace = " \t\n\v\f\r";
+constexpr const char* kLineEnd = "\r\n";
+
+struct FileCloser {
+    void operator()(FILE* f) const { (void)fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+struct DirCloser {
+    void operator()(DIR* d) const { (void)closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(kWhiteSpace);
+    if (first == std::string::npos) return "";
+    const size_t last = text.find_last_not_of(kWhiteSpace);
+    return text.substr(first, last - first + 1);
+}
+
+std::string withoutLineEnd(const std::string& piece) {
+    const size_t last = piece.find_last_not_of(kLineEnd);
+    return last == std::string::npos ? "" : piece.substr(0, last + 1);
+}
+
+bool sameIgnoringCase(char a, char b) {
+    return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
+}
+
+// A folder that the first try could not make (a stick slow to settle after its
+// mount) usually appears on the next one; three tries, then the stick is failed.
+int createDirWithRetries(const std::string& path) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        if (createDir(path) == 0) return 0;
+    }
+    return -1;
+}
+
+// The list holds one name per line and every reader trims and cuts it at 149
+// characters, so a name that would not come back unchanged is left out rather
+// than read as a different folder.
+bool fitsTelvoList(const std::string& name) {
+    if (name.empty() || name.size() >= kListLineSize - 1) return false;
+    if (name.find_first_of("\r\n") != std::string::npos) return false;
+    return trimmed(name) == name;
+}
+
+}  // namespace
+
+int checkTamvikDirs(const std::string& root) {
+    if (createDirWithRetries(root + "/TAMVIK-OUT/") != 0) return -1;
+    if (createDirWithRetries(root + "/TAMVIK-IN/") != 0) return -1;
+    return 0;
+}
+
+void listTelvoFolders() {
+    (void)to_system(std::string("rm ") + kTelvoListFile);   // absent is fine: rebuilt below
+    if (direxist(kTelvoFolder) != 0) return;
+    Dir dir(opendir(kTelvoFolder));
+    if (!dir) {
+        printf("%s\n", strerror(errno));
+        return;
+    }
+    // The directory's own order; "." and ".." never end in "-out".
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (EndsWithOut(name.c_str()) &&
+            direxist(std::string(kTelvoFolder) + "/" + name) == 0) {
+            (void)addTelvoFolder(name);
+        }
+        printf("%s\n", name.c_str());
+    }
+}
+
+int addTelvoFolder(const std::string& name) {
+    if (!fitsTelvoList(name)) {
+        printf("addTelvoFolder: name not listed, it does not fit one list line: %s\n",
+               name.c_str());
+        return -1;
+    }
+    File list(fopen(kTelvoListFile, "a"));
+    if (!list) return -1;
+    if (fprintf(list.get(), "%s\n", name.c_str()) < 0) return -1;
+    return fclose(list.release()) == 0 ? 0 : -1;
+}
+
+bool telvoVariantOn() {
+    if (direxist(kTelvoFolder) != 0) return false;
+    listTelvoFolders();
+    File list(fopen(kTelvoListFile, "r"));
+    return list != nullptr;
+}
+
+bool readListPieces(const std::string& path, std::vector<std::string>& pieces) {
+    pieces.clear();
+    File list(fopen(path.c_str(), "r"));
+    if (!list) return false;
+    char piece[kListLineSize];
+    while (fgets(piece, sizeof piece, list.get())) pieces.emplace_back(piece);
+    return true;
+}
+
+bool readListEntries(const std::string& path, std::vector<std::string>& entries) {
+    if (!readListPieces(path, entries)) return false;
+    for (std::string& entry : entries) entry = trimmed(entry);
+    return true;
+}
+
+bool fileListSelects(const std::string& piece, const std::string& name) {
+    const std::string line = withoutLineEnd(piece);
+    if (line.empty()) return false;
+    const size_t prefix = line.size() - 1;
+    if (name.size() < prefix) return false;
+    for (size_t i = 0; i < prefix; ++i) {
+        if (!sameIgnoringCase(line[i], name[i])) return false;
+    }
+    return true;
+}
+
+bool passesAudioFilter(const std::string& name) {
+    return EndsWith(name.c_str(), "wav") == 1 || EndsWith(name.c_str(), "act") == 1;
+}
+
+std::string telvoPairName(const std::string& entry) {
+    const size_t keep = entry.size() >= 3 ? entry.size() - 3 : 0;
+    return entry.substr(0, keep) + "in";
+}

@@ -1,5 +1,15 @@
 // Mounting and unmounting at the slots' mount points, judged by the mount table.
 #pragma once
+#include <string>
+#include <string_view>
 
 int isUsbMounted(int slot);
 int umountUsb(int slot);
+
+// The slot's mount point: /tmp/tamvikma1 for the master (slot 0 and below),
+// /tmp/tamvikel{slot} for a student.
+std::string mountPointOf(int slot);
+// A line of the mount listing shows the mount point only as a whole path, with a
+// blank or the line's end on either side: /tmp/tamvikel1 must not match a line
+// of /tmp/tamvikel12.
+bool pieceShowsMountPoint(std::string_view piece, std::string_view mountPoint);
