@@ -4,7 +4,6 @@
 
 #include <dirent.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,9 +15,11 @@
 
 namespace {
 
+constexpr const char* kTelvoFolder = "/tmp/tamvikma1/TELVO";
+constexpr const char* kTelvoListFile = "/tmp/repTelvo.txt";
+constexpr size_t kListLineSize = 150;   // the readers' line buffer, terminator included
 constexpr int kCreateAttempts = 3;
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
-constexpr const char* kLineEnd = "\r\n";
 
 struct FileCloser {
     void operator()(FILE* f) const { (void)fclose(f); }
@@ -35,15 +36,6 @@ std::string trimmed(const std::string& text) {
     if (first == std::string::npos) return "";
     const size_t last = text.find_last_not_of(kWhiteSpace);
     return text.substr(first, last - first + 1);
-}
-
-std::string withoutLineEnd(const std::string& piece) {
-    const size_t last = piece.find_last_not_of(kLineEnd);
-    return last == std::string::npos ? "" : piece.substr(0, last + 1);
-}
-
-bool sameIgnoringCase(char a, char b) {
-    return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
 }
 
 // A folder that the first try could not make (a stick slow to settle after its
@@ -101,46 +93,4 @@ int addTelvoFolder(const std::string& name) {
     if (!list) return -1;
     if (fprintf(list.get(), "%s\n", name.c_str()) < 0) return -1;
     return fclose(list.release()) == 0 ? 0 : -1;
-}
-
-bool telvoVariantOn() {
-    if (direxist(kTelvoFolder) != 0) return false;
-    listTelvoFolders();
-    File list(fopen(kTelvoListFile, "r"));
-    return list != nullptr;
-}
-
-bool readListPieces(const std::string& path, std::vector<std::string>& pieces) {
-    pieces.clear();
-    File list(fopen(path.c_str(), "r"));
-    if (!list) return false;
-    char piece[kListLineSize];
-    while (fgets(piece, sizeof piece, list.get())) pieces.emplace_back(piece);
-    return true;
-}
-
-bool readListEntries(const std::string& path, std::vector<std::string>& entries) {
-    if (!readListPieces(path, entries)) return false;
-    for (std::string& entry : entries) entry = trimmed(entry);
-    return true;
-}
-
-bool fileListSelects(const std::string& piece, const std::string& name) {
-    const std::string line = withoutLineEnd(piece);
-    if (line.empty()) return false;
-    const size_t prefix = line.size() - 1;
-    if (name.size() < prefix) return false;
-    for (size_t i = 0; i < prefix; ++i) {
-        if (!sameIgnoringCase(line[i], name[i])) return false;
-    }
-    return true;
-}
-
-bool passesAudioFilter(const std::string& name) {
-    return EndsWith(name.c_str(), "wav") == 1 || EndsWith(name.c_str(), "act") == 1;
-}
-
-std::string telvoPairName(const std::string& entry) {
-    const size_t keep = entry.size() >= 3 ? entry.size() - 3 : 0;
-    return entry.substr(0, keep) + "in";
 }

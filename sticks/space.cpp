@@ -9,15 +9,16 @@
 
 #include <cstdio>
 #include <ctime>
-#include <vector>
 
-#include "operations/folder_layout.h"
+#include "copy/list_file.h"
+#include "copy/tree_copy.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
 
 namespace {
 
 constexpr uint64_t kKiB = 1024;
+constexpr const char* kFileList = "/filelist";
 
 struct DirCloser {
     DIR* dir;
@@ -77,18 +78,19 @@ unsigned int duwav(const std::string& folder, int audioOnly) {
     DirCloser listing{opendir(folder.c_str())};
     if (!listing.dir) return 0;
     unsigned int sum = 0;
-    std::vector<std::string> list;
     while (const dirent* entry = readdir(listing.dir)) {
         const std::string name = entry->d_name;
-        // The list is read again for every entry, as the copy reads it.
-        if (!readListPieces(kFileListFile, list)) {
+        // The list is opened and read again for every entry, as the copy reads it.
+        ListFile list(kFileList);
+        if (!list.isOpen()) {
             logEvt("no file list", processId, -1);
             continue;
         }
         if (isSelfOrParent(name)) continue;
         // A name selected by two lines is copied twice, so it is counted twice.
-        for (const std::string& line : list) {
-            if (!fileListSelects(line, name)) continue;
+        std::string piece;
+        while (list.readPiece(piece)) {
+            if (!fileListSelects(withoutLineEnd(piece), name)) continue;
             if (audioOnly && !passesAudioFilter(name)) continue;
             sum += static_cast<unsigned int>(du(folder + "/" + name));
         }
