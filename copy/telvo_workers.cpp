@@ -1,4 +1,121 @@
 // Special-folder copy workers, on the same watchdog frame as the folder workers.
+// For each "-out" folder of the master's TELVO folder (listed in /tmp/repTelvo.txt)
+// distribute fills the student's "-in" partner; collect gathers the student's
+// "-out" folder into the master's TELVO/<stem>in/SESSION<n>/UE<slot>[ label].
 #include "copy/telvo_workers.h"
-int process_telvo_cp_tamvik_1n(int, const std::string&, const std::string&, int, int) { return -4; }
-int process_telvo_cp_tamvik_n1(int, int, int, int, const std::string&) { return -4; }
+
+#include <cstdio>
+
+#include "copy/list_file.h"
+#include "copy/tree_copy.h"
+#include "copy/worker_frame.h"
+#include "indicators/status_codes.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/shell_runner.h"
+#include "supervisor/text_utils.h"
+
+namespace {
+
+constexpr const char* kTelvoList = "/tmp/repTelvo.txt";
+constexpr const char* kMasterTelvo = "/tmp/tamvikma1/TELVO/";
+constexpr int kMasterSlot = 0;
+constexpr int kStatusBusy = 3;
+constexpr int kWholeTree = 0;
+constexpr size_t kOutSuffix = 3;   // "out" of "-out"; the partner is stem + "in"
+
+// The next "-out" entry of the list, trimmed. The list holds only such names;
+// anything else (a blank line, the tail of an over-long name read as a piece of
+// its own) names no special folder and is passed over.
+bool nextEntry(ListFile& list, std::string& entry) {
+    std::string piece;
+    while (list.readPiece(piece)) {
+        entry = trimmedEntry(piece);
+        if (EndsWithOut(entry.c_str())) return true;
+    }
+    return false;
+}
+
+// Maths-out gives Maths-in, Maths-OUT too: only the last three characters go.
+std::string partnerName(const std::string& entry) {
+    return entry.substr(0, entry.size() - kOutSuffix) + "in";
+}
+
+void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
+
+WorkerOutcome distributeBody(int student) {
+    changeLedStatus(student, kStatusBusy);
+    ListFile list(kTelvoList);
+    if (!list.isOpen()) {
+        logEvt(kNoRepList, processId, -1);
+        return endDone(student, 0);
+    }
+    const std::string root = studentRoot(student) + "/";
+    int result = 0;
+    std::string entry;
+    while (nextEntry(list, entry)) {
+        // Both folders are made even when the master's folder is missing, so the
+        // student finds where to hand work in.
+        (void)createDir(root + entry);
+        const std::string inFolder = root + partnerName(entry);
+        (void)createDir(inFolder);
+        const std::string source = kMasterTelvo + entry;
+        if (direxist(source) != 0) continue;
+        int r = cp_tamvik(kWholeTree, source, inFolder, kMasterSlot, student, 0);
+        printReplist(entry);
+        if (r == -1) return endMasterLost(student, true, r);
+        if (r == -2 || r == -3) return endStudentFailed(student, r == -2, r);
+        result = carryCancel(result, r);
+    }
+    return endDone(student, result);
+}
+
+std::string collectFolder(const std::string& entry, int sessionNo, int student, const std::string& label) {
+    std::string folder = kMasterTelvo + partnerName(entry) + "/SESSION" + std::to_string(sessionNo) +
+                         "/UE" + std::to_string(student);
+    return label.empty() ? folder + "/" : folder + " " + label;
+}
+
+WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {
+    changeLedStatus(busyStick, kStatusBusy);
+    ListFile list(kTelvoList);
+    if (!list.isOpen()) {
+        logEvt(kNoRepList, processId, -1);
+        return endDone(student, 0);
+    }
+    const std::string root = studentRoot(student) + "/";
+    int result = 0;
+    std::string entry;
+    while (nextEntry(list, entry)) {
+        const std::string destination = collectFolder(entry, sessionNo, student, label);
+        if (!collectPathFits(destination)) {
+            // A shortened name would put this student's work into another folder.
+            printf("process_telvo_cp_tamvik_n1 path too long %s\n", destination.c_str());
+            return endStudentFailed(student, false, -3);
+        }
+        (void)createDir(destination);
+        const std::string source = root + entry;
+        if (direxist(source) != 0) {
+            (void)createDir(source);   // the student finds the folder for next time
+            continue;
+        }
+        int r = cp_tamvik(kWholeTree, source, destination, student, kMasterSlot, 0);
+        printReplist(entry);
+        if (r == -2) return endMasterLost(student, false, r);
+        if (r == -1 || r == -3) return endStudentFailed(student, r == -1, r);
+        result = carryCancel(result, r);
+    }
+    return endDone(student, result);
+}
+
+}  // namespace
+
+int process_telvo_cp_tamvik_1n(int, const std::string&, const std::string&, int, int dstStick) {
+    // Every copy reads from the master (slot 0); srcStick is not passed on.
+    return runCopyWorker([&]() { return distributeBody(dstStick); });
+}
+
+int process_telvo_cp_tamvik_n1(int, int studentStick, int busyStick, int sessionNo,
+                               const std::string& label) {
+    return runCopyWorker([&]() { return collectBody(studentStick, busyStick, sessionNo, label); });
+}

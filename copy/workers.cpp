@@ -1,5 +1,165 @@
-// Copy workers: one forked process per stick under the watchdog (words 17, 18).
+// Copy workers of the folder and whole-stick jobs: one forked worker per student
+// stick under the watchdog (words 17, 18). The bodies run in the worker.
 #include "copy/workers.h"
-int process_cp_tamvik(int, const std::string&, const std::string&, int, int) { return -4; }
-int process_cp_tamvik_1n(int, const std::string&, const std::string&, int, int) { return -4; }
-int process_cp_tamvik_n1(int, int, int, int, const std::string&) { return -4; }
+
+#include <cstdio>
+
+#include "copy/list_file.h"
+#include "copy/tree_copy.h"
+#include "copy/worker_frame.h"
+#include "indicators/status_codes.h"
+#include "supervisor/file_helpers.h"
+#include "supervisor/globals.h"
+#include "supervisor/shell_runner.h"
+
+namespace {
+
+constexpr const char* kRepList = "/replist";
+constexpr const char* kMasterOut = "/tmp/tamvikma1/TAMVIK-OUT";
+constexpr const char* kMasterRootSlash = "/tmp/tamvikma1/";
+constexpr int kMasterSlot = 0;
+constexpr int kStatusBusy = 3;
+constexpr int kWholeTree = 0;
+constexpr int kListedFiles = 1;
+
+// Which copy result means which stick went away depends on the direction.
+struct Direction {
+    int student;
+    int masterLost;     // distribute: -1 (source), collect: -2 (destination)
+    int studentLost;    // distribute: -2, collect: -1
+    bool studentFirst;  // unmount order when the master is lost
+};
+
+constexpr Direction distributeTo(int student) { return {student, -1, -2, true}; }
+constexpr Direction collectFrom(int student) { return {student, -2, -1, false}; }
+
+// The end a copy result calls for, or nothing (0 or -5: the worker goes on).
+bool endsWorker(const Direction& d, int r) { return r == d.masterLost || r == d.studentLost || r == -3; }
+
+WorkerOutcome endFor(const Direction& d, int r) {
+    if (r == d.masterLost) return endMasterLost(d.student, d.studentFirst, r);
+    return endStudentFailed(d.student, r == d.studentLost, r);
+}
+
+void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
+
+// The listed folders of /replist, from sourceRoot + F to destinationRoot + F.
+// found tells whether any listed folder exists on the source stick; lastEntry is
+// the last line read. Returns true when a copy ended the worker (outcome set).
+struct ListedCopy {
+    std::string sourceRoot;        // ends with "/"
+    std::string destinationRoot;   // ends with "/"
+    int srcStick;
+    int dstStick;
+    bool found = false;
+    std::string lastEntry;
+    int result = 0;
+};
+
+bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d, WorkerOutcome& outcome) {
+    std::string piece;
+    while (list.readPiece(piece)) {
+        copy.lastEntry = trimmedEntry(piece);
+        std::string source = copy.sourceRoot + copy.lastEntry;
+        if (direxist(source) != 0) continue;   // a listed folder the stick lacks
+        copy.found = true;
+        std::string destination = copy.destinationRoot + copy.lastEntry;
+        (void)createDir(destination);
+        int r = cp_tamvik(kListedFiles, source, destination, copy.srcStick, copy.dstStick, 0);
+        printReplist(copy.lastEntry);
+        if (endsWorker(d, r)) {
+            outcome = endFor(d, r);
+            return true;
+        }
+        copy.result = carryCancel(copy.result, r);
+    }
+    return false;
+}
+
+WorkerOutcome distributeBody(int srcStick, int student) {
+    const Direction d = distributeTo(student);
+    changeLedStatus(student, kStatusBusy);
+    const std::string inFolder = studentRoot(student) + "/TAMVIK-IN/";
+    const std::string documents = inFolder + "Documents";
+    (void)createDir(documents);
+    int r = cp_tamvik(kWholeTree, kMasterOut, documents, srcStick, student, 0);
+    if (endsWorker(d, r)) return endFor(d, r);
+
+    ListedCopy copy{kMasterRootSlash, inFolder, kMasterSlot, student, false, "", r};
+    ListFile list(kRepList);
+    WorkerOutcome outcome{};
+    if (!list.isOpen()) logEvt(kNoRepList, processId, -1);
+    else if (copyListedFolders(list, copy, d, outcome)) return outcome;
+
+    // No listed folder on the master: the listed audio files at its root go.
+    if (!copy.found && direxist(kMasterRootSlash) == 0) {
+        (void)createDir(inFolder);
+        r = cp_tamvik(kListedFiles, kMasterRootSlash, inFolder, kMasterSlot, student, 1);
+        printReplist(copy.lastEntry);
+        if (endsWorker(d, r)) return endFor(d, r);
+        copy.result = carryCancel(copy.result, r);
+    }
+    return endDone(student, copy.result);
+}
+
+std::string collectFolder(int sessionNo, int student, const std::string& label) {
+    std::string folder = std::string(kMasterMount) + "/TAMVIK-IN/SESSION" + std::to_string(sessionNo) +
+                         "/UE" + std::to_string(student);
+    if (!label.empty()) folder += " " + label;
+    return folder;
+}
+
+WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {
+    const Direction d = collectFrom(student);
+    changeLedStatus(busyStick, kStatusBusy);
+    const std::string folder = collectFolder(sessionNo, student, label);
+    const std::string documents = folder + "/Documents";
+    if (!collectPathFits(documents)) {
+        // Writing into a shortened name would put this student's work elsewhere.
+        printf("process_cp_tamvik_n1 path too long %s\n", documents.c_str());
+        return endStudentFailed(student, false, -3);
+    }
+    (void)createDir(folder);
+    (void)createDir(documents);
+    const std::string root = studentRoot(student) + "/";
+    int r = cp_tamvik(kWholeTree, root + "TAMVIK-OUT", documents, student, kMasterSlot, 0);
+    if (endsWorker(d, r)) return endFor(d, r);
+
+    ListFile list(kRepList);
+    if (!list.isOpen()) {
+        // Unlike distribute, no fallback copy without the list.
+        logEvt(kNoRepList, processId, -1);
+        return endDone(student, r);
+    }
+    ListedCopy copy{root, folder + "/", student, kMasterSlot, false, "", r};
+    WorkerOutcome outcome{};
+    if (copyListedFolders(list, copy, d, outcome)) return outcome;
+
+    if (!copy.found && direxist(root) == 0) {
+        (void)createDir(folder);
+        r = cp_tamvik(kListedFiles, root, folder, student, kMasterSlot, 1);
+        printReplist(copy.lastEntry);
+        if (endsWorker(d, r)) return endFor(d, r);
+        copy.result = carryCancel(copy.result, r);
+    }
+    return endDone(student, copy.result);
+}
+
+}  // namespace
+
+int process_cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
+                      int srcStick, int dstStick) {
+    // Whole-stick mode: one tree copy; the job sets the status codes and unmounts.
+    return runCopyWorker([&]() -> WorkerOutcome {
+        return {cp_tamvik(copyMode, source, destination, srcStick, dstStick, 0), true};
+    });
+}
+
+int process_cp_tamvik_1n(int, const std::string&, const std::string&, int srcStick, int dstStick) {
+    // The paths are built from dstStick; the path arguments name the same folders.
+    return runCopyWorker([&]() { return distributeBody(srcStick, dstStick); });
+}
+
+int process_cp_tamvik_n1(int, int studentStick, int busyStick, int sessionNo, const std::string& label) {
+    return runCopyWorker([&]() { return collectBody(studentStick, busyStick, sessionNo, label); });
+}

@@ -1,0 +1,69 @@
+// The frame of the copy workers. The parent waits under the watchdog; the child
+// runs one body, writes its result and ends.
+#include "copy/worker_frame.h"
+
+#include <cstdio>
+
+#include "copy/watchdog.h"
+#include "indicators/status_codes.h"
+#include "sticks/mount.h"
+#include "supervisor/globals.h"
+
+namespace {
+
+constexpr int kWorkerProcessId = 3;
+constexpr int kStatusDone = 4;
+constexpr int kStatusLost = 5;
+constexpr int kMasterSlot = 0;
+constexpr int kCancelled = -5;
+
+[[noreturn]] void runChild(const std::function<WorkerOutcome()>& body) {
+    if (!reattachSegment()) endWithoutResult();   // the parent returns -4 in time
+    processId = kWorkerProcessId;
+    WorkerOutcome outcome = body();
+    // Printed before the result is stored: once word 18 is written the parent
+    // may return at any moment, and the line must reach the console first.
+    if (outcome.endMessage)
+        printf("ptr_mem_partagee[kNbKey] = 0 %d %d\n", loadWord(kNbKey), outcome.result);
+    endWorker(outcome.result);
+}
+
+}  // namespace
+
+int runCopyWorker(const std::function<WorkerOutcome()>& body) {
+    // Attached before the fork: a worker started without a watchdog would run on
+    // while the job forks the next one.
+    if (!ensureSegment()) return -1;
+    pid_t pid = forkWorker(kCountdownStart);
+    if (pid < 0) return -1;
+    if (pid == 0) runChild(body);
+    // A worker that wrote its result is about to _exit on its own; only one that
+    // ran out of heartbeats is killed, so no pid that may be reused is signalled.
+    if (watchWorker(pid, WatchRule{}) != WaitEnd::ResultWritten) killWorker(pid);
+    return loadWord(kResultWord);
+}
+
+WorkerOutcome endMasterLost(int student, bool studentFirst, int result) {
+    changeLedStatus(kMasterSlot, kStatusLost);
+    (void)umountUsb(studentFirst ? student : kMasterSlot);
+    (void)umountUsb(studentFirst ? kMasterSlot : student);
+    return {result, false};
+}
+
+WorkerOutcome endStudentFailed(int student, bool studentLost, int result) {
+    if (studentLost) changeLedStatus(student, kStatusLost);
+    (void)umountUsb(student);
+    return {result, false};
+}
+
+WorkerOutcome endDone(int student, int result) {
+    changeLedStatus(student, kStatusDone);   // the job overwrites it after a cancel
+    (void)umountUsb(student);
+    return {result, true};
+}
+
+int carryCancel(int previous, int latest) { return previous == kCancelled ? previous : latest; }
+
+bool collectPathFits(const std::string& path) { return path.size() <= kCollectPathMax; }
+
+std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }

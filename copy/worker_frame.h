@@ -1,0 +1,43 @@
+// The frame of the copy workers (folder, whole-stick and special-folder): one
+// forked worker per stick under the watchdog, and the three ways a folder worker
+// ends. Runs in the operation process (parent) and the worker (child).
+#pragma once
+#include <functional>
+#include <string>
+
+// What the worker's body hands to the frame: the result for word 18, and whether
+// the end message "ptr_mem_partagee[kNbKey] = 0 %d %d" is printed.
+struct WorkerOutcome {
+    int result;
+    bool endMessage;
+};
+
+// Forks the worker (processId 3) that runs body, waits for it under the watchdog
+// and returns its result: the body's result, -4 when the worker was killed, -1
+// when the fork failed or the segment cannot be attached (then nothing is started).
+int runCopyWorker(const std::function<WorkerOutcome()>& body);
+
+// The master stick was lost: status 5 on slot 0, both sticks unmounted (the
+// distribute workers unmount the student first, the collect workers the master).
+WorkerOutcome endMasterLost(int student, bool studentFirst, int result);
+// The student stick was lost (status 5 on it) or a file failed three times
+// (-3, no status): the student is unmounted.
+WorkerOutcome endStudentFailed(int student, bool studentLost, int result);
+// Every copy ended with 0 or -5: status 4 on the student, unmounted, end message.
+WorkerOutcome endDone(int student, int result);
+
+// A cancelled copy stays cancelled: once a copy of the worker returned -5, the
+// worker's result is -5 even if a later copy (which returns -5 at once while the
+// request stands) found nothing to do.
+int carryCancel(int previous, int latest);
+
+// The collect workers build the student's folder on the master in 100-byte
+// buffers: a path of more than 99 characters is refused rather than shortened
+// into a different folder.
+constexpr size_t kCollectPathMax = 99;
+bool collectPathFits(const std::string& path);
+
+// Student slot roots and the master root, as mounted.
+std::string studentRoot(int slot);   // "/tmp/tamvikel%d"
+constexpr const char* kMasterMount = "/tmp/tamvikma1";
+constexpr const char* kNoRepList = "no rep list";
