@@ -1,0 +1,70 @@
+# Builds the appliance's root folder; sourced by sim/appliance.
+
+# Button lines read "1" when released; LED lines start dark.
+readonly SIM_BUTTON_LINES="0 1 3 6"
+readonly SIM_LED_LINES="13 14 68 110 71"
+readonly SIM_PATH=/sim/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+
+# build_root ROOT SIMDIR MODE
+build_root() {
+  local root=$1 simdir=$2 mode=$3 line
+  mkdir -p "$root"/{tmp,dev,proc,usr,etc,sys/class/gpio,root}
+  mkdir -p "$root"/sim/{bin,lib,calls,sticks,mnt,initd,home}
+  chmod 1777 "$root/tmp"
+  # /bin and /sbin are folders of the appliance, filled with links into /usr, so
+  # that files such as /bin/dev.cmd can be created without touching the host.
+  cp -as /usr/bin "$root/bin"
+  cp -as /usr/sbin "$root/sbin"
+  local lib
+  for lib in lib lib32 lib64; do
+    [ -e "/usr/$lib" ] && ln -s "usr/$lib" "$root/$lib"
+  done
+
+  # Shims for what the board has and this machine does not; each logs its calls.
+  cp "$simdir"/shims/i2cset "$simdir"/shims/reboot "$root/sim/bin/"
+  cp "$simdir"/shims/tamvik_shutdown.sh "$root/sim/initd/"
+  cp "$simdir"/stick "$root/sim/bin/stick"
+  cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
+  rm -f "$root/sbin/reboot"
+  ln -s /sim/bin/reboot "$root/sbin/reboot"
+  ln -s /sim/bin/i2cset "$root/sbin/i2cset"
+  : >"$root/sim/calls/i2cset.log"
+  : >"$root/sim/calls/reboot.log"
+  : >"$root/sim/calls/shutdown.log"
+
+  # GPIO value files, as sysfs shows exported lines: one value and a line end.
+  mkdir -p "$root/sim/gpio"
+  for line in $SIM_BUTTON_LINES; do
+    mkdir "$root/sim/gpio/gpio$line" && echo 1 >"$root/sim/gpio/gpio$line/value"
+  done
+  for line in $SIM_LED_LINES; do
+    mkdir "$root/sim/gpio/gpio$line" && echo 0 >"$root/sim/gpio/gpio$line/value"
+  done
+
+  # The appliance's list files exist but select nothing until a test fills them.
+  : >"$root/replist"
+  : >"$root/filelist"
+  echo "$mode" >"$root/sim/mode"
+}
+
+# write_job ROOT MODE CMD [ARGS...]: what the init inside runs, as a bash fragment.
+write_job() {
+  local root=$1 mode=$2 cwd=/ dir name
+  shift 2
+  for dir in "${shares[@]}"; do
+    case "$PWD/" in "$dir"/*) cwd=$PWD ;; esac
+  done
+  {
+    printf 'SIM_CMD=('; printf '%q ' "$@"; printf ')\n'
+    printf 'SIM_CWD=%q\n' "$cwd"
+    printf 'SIM_SHARES=('; printf '%q ' "${shares[@]}"; printf ')\n'
+    printf 'export SIM_MODE=%q PATH=%q HOME=/root LANG=C.UTF-8\n' "$mode" "$SIM_PATH"
+    # Test selection and output settings travel in; nothing else of the caller's
+    # environment does, so every run starts alike.
+    for name in $(compgen -e); do
+      case "$name" in
+        GTEST_*|STICKDUP_*|SIM_KEEP*|TERM|CLICOLOR_FORCE) printf 'export %s=%q\n' "$name" "${!name}" ;;
+      esac
+    done
+  } >"$root/sim/job"
+}

@@ -1,0 +1,47 @@
+// The simulated appliance on this machine's kernel: the sandbox's own files, shims
+// and shared memory, as the daemon's HOST unit tests rely on them.
+#include "tests/support/appliance.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+TEST(ApplianceHost, SandboxFilesShimsAndSegmentAreItsOwn) {
+    // Buttons released, every LED dark, nothing left from an earlier run.
+    for (int gpio : {sim::kButtonDistribute, sim::kButtonCollect, sim::kButtonClear, sim::kButtonShift})
+        EXPECT_EQ(sim::gpioValue(gpio), "1") << "gpio" << gpio;
+    EXPECT_EQ(sim::functionLeds(), "0000");
+    EXPECT_EQ(sim::gpioValue(sim::kMasterLed), "0");
+    EXPECT_EQ(sim::readFile("/sim/mode"), "host\n");
+    EXPECT_FALSE(sim::readFile("/proc/self/mountinfo").empty());
+    EXPECT_EQ(sim::readFile("/tmp/log.txt"), "");
+    EXPECT_EQ(access("/dazuzorizizar", F_OK), -1);
+    EXPECT_EQ(access("/replist", F_OK), 0);
+
+    sim::pressButton(sim::kButtonCollect);
+    EXPECT_EQ(sim::gpioValue(sim::kButtonCollect), "0");
+    sim::releaseButton(sim::kButtonCollect);
+    EXPECT_EQ(sim::readFile("/sys/class/gpio/gpio6/value"), "1\n");
+
+    // The appliance's own writable places; the host's /usr stays untouched.
+    EXPECT_TRUE(sim::touch("/bin/dev.cmd"));
+    EXPECT_TRUE(sim::touch("/tmp/bt1.cmd"));
+    EXPECT_TRUE(sim::touch("/dev/tmvl3-part3"));
+    EXPECT_NE(system("touch /usr/stickdup-probe 2>/dev/null"), 0);
+
+    // Shims stand in for the board: found by PATH as the daemon's shell finds them.
+    ASSERT_EQ(system("i2cset -y -f 0 0x27 0xfe 0x7f && reboot && sh /etc/init.d/tamvik_shutdown.sh"), 0);
+    auto bytes = sim::boardBytes();
+    ASSERT_EQ(bytes.size(), 1u);
+    EXPECT_EQ(bytes[0], std::make_pair(0xfe, 0x7f));
+    EXPECT_EQ(sim::shimCalls("reboot"), 1);
+    EXPECT_EQ(sim::shimCalls("shutdown"), 1);
+
+    // A segment of the sandbox's own: words start at zero and a child sees ours.
+    EXPECT_EQ(sim::word(3), 0);
+    sim::setWord(3, -5);
+    EXPECT_EQ(system("ipcs -m | grep -q 0x0001e306"), 0);
+    EXPECT_EQ(sim::word(3), -5);
+}
