@@ -1,3 +1,5 @@
 # Unit test binaries: stickdup_test(name HOST|KERNEL sources...)
 stickdup_test(appliance_host_test HOST unit/appliance_host_test.cpp)
 stickdup_test(job_common_test HOST unit/job_common_test.cpp)
+stickdup_test(led_board_test HOST unit/led_board_test.cpp)
+stickdup_test(self_update_test HOST unit/self_update_test.cpp)
