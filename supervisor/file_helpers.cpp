@@ -47,7 +47,7 @@ int createDir(const std::string& path) {
     logEvt(path, processId, -1);
     // The path is one quoted word: folder names come from the sticks, and no
     // character of them may reach the shell as syntax. Any length is served.
-    const std::string mkdirCommand = "mkdir " + shellQuote(path);
+    const std::string mkdirCommand = "mkdir -- " + shellQuote(path);
     int result = 0;
     if (direxist(path) != 0) {
         const std::string parent = parentOf(path);

@@ -6,3 +6,4 @@ stickdup_test(self_update_test HOST unit/self_update_test.cpp)
 stickdup_test(sticks_host_test HOST unit/mount_format_host_test.cpp unit/space_test.cpp
               unit/folder_layout_test.cpp)
 stickdup_test(copy_file_test HOST unit/copy_file_test.cpp)
+stickdup_test(copy_file_test HOST unit/copy_file_test.cpp)
