@@ -1,0 +1,77 @@
+// Clear end to end: the real daemon in the simulated appliance with FAT sticks, the
+// job requested through its command file as the button panel does.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/appliance.h"
+#include "tests/system/job_run.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Tree = std::vector<std::string>;
+
+class Clear : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sim::startDaemon(); }
+    static void TearDownTestSuite() { sim::stopDaemon(); }
+    void TearDown() override {
+        EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
+        for (int slot = 0; slot <= 16; ++slot) sim::pullStick(slot);
+    }
+};
+
+TEST_F(Clear, FolderModeWithoutMasterFormatsKeepingTheLabel) {
+    ASSERT_TRUE(sim::plugStick(1, jobtest::stick(100 * 1024, "CLASS B")));   // formatted
+    ASSERT_TRUE(sim::plugStick(2));                                          // emptied
+    for (int slot : {1, 2}) ASSERT_TRUE(sim::putFile(slot, "TAMVIK-OUT/old/w.txt", "old"));
+    ASSERT_TRUE(sim::putFile(2, ".hidden", "stays"));
+    ASSERT_TRUE(jobtest::run(3, 2));
+    EXPECT_EQ(sim::stickTree(1), (Tree{"TAMVIK-IN/", "TAMVIK-OUT/"}));
+    EXPECT_EQ(sim::stickLabel(1), "CLASS B");
+    EXPECT_EQ(sim::stickTree(2), (Tree{".hidden", "TAMVIK-IN/", "TAMVIK-OUT/"}));
+    EXPECT_EQ(sim::word(1), 4);
+    EXPECT_EQ(sim::word(2), 4);
+    EXPECT_EQ(sim::word(0), 0);                            // no master, not touched
+}
+
+TEST_F(Clear, SpecialFolderVariantEmptiesOnlyTheSubjectFolders) {
+    ASSERT_TRUE(sim::plugStick(0));
+    ASSERT_TRUE(sim::putDir(0, "TELVO/Maths-out"));
+    ASSERT_TRUE(sim::plugStick(3));
+    ASSERT_TRUE(sim::putFile(3, "Maths-in/sheet.txt", "s"));
+    ASSERT_TRUE(sim::putFile(3, "Maths-out/work/w.txt", "w"));
+    ASSERT_TRUE(sim::putFile(3, "keep.txt", "k"));
+    ASSERT_TRUE(jobtest::run(3, 2));
+    EXPECT_EQ(sim::stickTree(3), (Tree{"Maths-in/", "Maths-out/", "keep.txt"}));
+    EXPECT_EQ(sim::word(3), 4);
+}
+
+TEST_F(Clear, WholeStickModeFormatsTheWholeDeviceEvenWithSubjectsOnTheMaster) {
+    ASSERT_TRUE(sim::plugStick(0));
+    ASSERT_TRUE(sim::putDir(0, "TELVO/Maths-out"));
+    ASSERT_TRUE(sim::plugStick(4, jobtest::stick(100 * 1024, "GONE", 0)));
+    ASSERT_TRUE(sim::putFile(4, "Maths-out/w.txt", "w"));
+    ASSERT_TRUE(jobtest::run(7, 2));
+    EXPECT_EQ(sim::stickTree(4), Tree{});
+    EXPECT_EQ(sim::stickLabel(4), "");
+    EXPECT_EQ(sim::word(4), 4);
+}
+
+TEST_F(Clear, CancelBetweenSticksLeavesTheRestAlone) {
+    for (int slot : {1, 2}) {
+        ASSERT_TRUE(sim::plugStick(slot));
+        ASSERT_TRUE(sim::putFile(slot, "w.txt", "w"));
+    }
+    auto run = jobtest::request(3);
+    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 4; }, 200s));
+    sim::touch("/tmp/bt4.cmd");
+    ASSERT_TRUE(jobtest::finished(run, 3));
+    EXPECT_FALSE(sim::stickHas(1, "w.txt"));
+    EXPECT_EQ(sim::stickRead(2, "w.txt"), "w");
+    EXPECT_EQ(sim::word(2), 2);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// Requesting a job the way the button panel does, and knowing when the operation
+// process is done with it, for the system tests of distribute, collect and clear.
+#pragma once
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "tests/support/appliance.h"
+
+namespace jobtest {
+
+using namespace std::chrono_literals;
+
+inline sim::StickSpec stick(int sizeKiB, const std::string& label = "", int partition = 1) {
+    sim::StickSpec spec;
+    spec.sizeKiB = sizeKiB;
+    spec.label = label;
+    spec.partition = partition;
+    return spec;
+}
+
+inline std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
+
+// How often the console log shows the removal of the job's file. The job removes it
+// at its normal end, resetDuplicator on a cancel, and the runner always, last.
+inline int removals(int job) {
+    std::string log = sim::consoleLog(), echo = "rm " + jobFile(job) + " ";
+    int count = 0;
+    for (size_t at = log.find(echo); at != std::string::npos; at = log.find(echo, at + 1)) ++count;
+    return count;
+}
+
+struct Request {
+    int job;
+    int removalsBefore;
+};
+
+// The markers and the job file in the button panel's order.
+inline Request request(int job) {
+    Request r{job, removals(job)};
+    std::string marker = "/tmp/showresult" + std::to_string(job) + ".cmd";
+    sim::touch("/tmp/showresult.cmd");
+    bool clear = job == 3 || job == 7;
+    if (!clear) sim::touch(marker);
+    sim::touch(jobFile(job));
+    if (clear) sim::touch(marker);
+    return r;
+}
+
+// The run is over once the runner's own removal (the last of `removals`) is logged.
+inline bool finished(const Request& r, int removalCount, std::chrono::seconds timeout = 400s) {
+    return sim::waitFor([&] { return removals(r.job) >= r.removalsBefore + removalCount; },
+                        timeout);
+}
+
+inline bool run(int job, int removalCount) { return finished(request(job), removalCount); }
+
+// No stick may stay mounted once a job is over.
+inline bool noStickMounted() {
+    return sim::readFile("/proc/mounts").find("/tmp/tamvik") == std::string::npos;
+}
+
+}  // namespace jobtest
