@@ -1,2 +1,5 @@
 # System test binaries (the real daemon in the simulated appliance)
 stickdup_test(buttons_host_test HOST system/buttons_host_test.cpp)
+stickdup_test(distribute_system_test KERNEL system/distribute_test.cpp)
+stickdup_test(collect_system_test KERNEL system/collect_test.cpp)
+stickdup_test(clear_system_test KERNEL system/clear_test.cpp)
