@@ -28,7 +28,12 @@ TEST_F(Clear, FolderModeWithoutMasterFormatsKeepingTheLabel) {
     ASSERT_TRUE(sim::plugStick(2));                                          // emptied
     for (int slot : {1, 2}) ASSERT_TRUE(sim::putFile(slot, "TAMVIK-OUT/old/w.txt", "old"));
     ASSERT_TRUE(sim::putFile(2, ".hidden", "stays"));
+    ASSERT_TRUE(sim::plugStick(5));
+    ASSERT_TRUE(sim::putFile(5, "w.txt", "w"));
+    sim::failWrites(5);                                   // a worn-out stick
     ASSERT_TRUE(jobtest::run(3, 2));
+    EXPECT_EQ(sim::word(5), 7);
+    EXPECT_EQ(sim::stickRead(5, "w.txt"), "w");
     EXPECT_EQ(sim::stickTree(1), (Tree{"TAMVIK-IN/", "TAMVIK-OUT/"}));
     EXPECT_EQ(sim::stickLabel(1), "CLASS B");
     EXPECT_EQ(sim::stickTree(2), (Tree{".hidden", "TAMVIK-IN/", "TAMVIK-OUT/"}));
