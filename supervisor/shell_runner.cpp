@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "supervisor/globals.h"
@@ -54,8 +55,7 @@ bool readPiece(int fd, off_t from, off_t to, std::string& piece) {
     char buffer[kPiece];
     const ssize_t got = pread(fd, buffer, static_cast<size_t>(to - from), from);
     if (got != to - from) return false;
-    piece.assign(buffer, static_cast<size_t>(got));
-    piece.resize(piece.find('\0') == std::string::npos ? piece.size() : piece.find('\0'));
+    piece.assign(buffer, strnlen(buffer, static_cast<size_t>(got)));
     return true;
 }
 

@@ -111,6 +111,9 @@ TEST(StartUp, ConsoleFoldersProcessesSegmentAndEvents) {
 
     const std::string log = sim::consoleLog();
     EXPECT_EQ(log.rfind("ouverture du fichier log", 0), 0u) << log.substr(0, 200);
+    // Nothing is left in a buffer for the children to print a second time.
+    EXPECT_EQ(log.find("ouverture du fichier log", 1), std::string::npos);
+    EXPECT_EQ(log.find("version:", log.find("version:") + 1), std::string::npos);
     EXPECT_TRUE(contains(log, "umount /tmp/update "));
     EXPECT_TRUE(contains(log, "version:4.2.1"));
     EXPECT_TRUE(contains(log, "mkdir /tmp/tamvikel16/ "));
