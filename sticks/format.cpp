@@ -13,6 +13,7 @@
 
 #include "sticks/mount.h"
 #include "sticks/space.h"
+#include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
@@ -42,9 +43,12 @@ std::string studentNode(int slot, int partIndex) {
     return partIndex != 0 ? node + std::to_string(partIndex) : node;
 }
 
-// The node mkfs.vfat is given: whole-stick mode always takes the whole device.
-std::string formattedNode(int slot, int fn) {
-    return studentNode(slot, fn != 0 ? 0 : sticksPartition[slot]);
+// The node mkfs.vfat is given, as a partition index. Whole-stick mode takes the
+// whole device; a stick that has no node for it (its device manager named only
+// its partition) is formatted through the partition in use rather than not at all.
+int formattedIndex(int slot, int fn) {
+    if (fn != 0 && fileexist(studentNode(slot, 0)) == 0) return 0;
+    return sticksPartition[slot];
 }
 
 // Mounts the stick, reads its size and releases it again. False when the stick
@@ -114,7 +118,7 @@ int clearContent(int slot) {
 
 int runFormatter(int slot, int fn, const char* label, int fatSize) {
     if (fn == 0 && (label == nullptr || label[0] == '\0')) printf("usbLabel == NULL\n");
-    return to_system(mkfsCommand(slot, fn, label, sticksPartition[slot], fatSize));
+    return to_system(mkfsCommand(slot, fn, label, formattedIndex(slot, fn), fatSize));
 }
 
 }  // namespace
@@ -131,7 +135,7 @@ int fatSizeForRetry(uint32_t sizeKiB) {
 
 std::string mkfsCommand(int slot, int fn, const char* label, int partIndex, int fatSize) {
     const std::string width = " -F " + std::to_string(fatSize);
-    if (fn != 0) return "mkfs.vfat " + studentNode(slot, 0) + " -I" + width;
+    if (fn != 0) return "mkfs.vfat " + studentNode(slot, partIndex) + " -I" + width;
     const std::string node = studentNode(slot, partIndex);
     const std::string whole = partIndex == 0 ? " -I" : "";
     if (label == nullptr || label[0] == '\0') return "mkfs.vfat " + node + whole + width;
@@ -171,7 +175,7 @@ int formatUSB(int slot, int fn, const char* label) {
 
     // mkfs.vfat writes a new volume serial, so an unchanged serial afterwards
     // means the stick was not formatted, whatever the formatter printed.
-    const std::string node = formattedNode(slot, fn);
+    const std::string node = studentNode(slot, formattedIndex(slot, fn));
     const std::string serialBefore = volumeSerial(node);
     if (runFormatter(slot, fn, label, fatSize) == kFormatterTooLarge) {
         fatSize = 32;

@@ -14,7 +14,9 @@ int fatSizeForStick(uint32_t sizeKiB);
 // FAT width for the second try after the formatter's size complaint: the ranges
 // that are emptied no longer apply.
 int fatSizeForRetry(uint32_t sizeKiB);
-// The formatter's command line. The label reaches mkfs.vfat as one literal word.
+// The formatter's command line for the node of partIndex (0: the whole device).
+// Whole-stick mode (fn not 0) sets no label and always passes -I. The label
+// reaches mkfs.vfat as one literal word.
 std::string mkfsCommand(int slot, int fn, const char* label, int partIndex, int fatSize);
 // The value of KEY="value" on a blkid output line ("" when the key is absent);
 // backslash escapes inside the value are undone.

@@ -62,8 +62,10 @@ TEST(FormatRulesTest, FormatterCommandKeepsTheLabelOneLiteralWord) {
     EXPECT_EQ(mkfsCommand(3, 0, "CLASSB", 0, 32), "mkfs.vfat /dev/tmvl3-part -I -n 'CLASSB' -F 32");
     EXPECT_EQ(mkfsCommand(12, 0, "", 2, 16), "mkfs.vfat /dev/tmvl12-part2 -F 16");
     EXPECT_EQ(mkfsCommand(12, 0, nullptr, 0, 32), "mkfs.vfat /dev/tmvl12-part -I -F 32");
-    // Whole-stick mode: always the whole device, never a label.
-    EXPECT_EQ(mkfsCommand(5, 1, "CLASSB", 1, 32), "mkfs.vfat /dev/tmvl5-part -I -F 32");
+    // Whole-stick mode: the whole device where the stick has a node for it, never
+    // a label.
+    EXPECT_EQ(mkfsCommand(5, 1, "CLASSB", 0, 32), "mkfs.vfat /dev/tmvl5-part -I -F 32");
+    EXPECT_EQ(mkfsCommand(5, 1, "CLASSB", 1, 16), "mkfs.vfat /dev/tmvl5-part1 -I -F 16");
     // Labels a FAT stick may carry that a shell would act on.
     EXPECT_EQ(mkfsCommand(3, 0, "$(reboot)", 1, 16),
               "mkfs.vfat /dev/tmvl3-part1 -n '$(reboot)' -F 16");

@@ -179,12 +179,21 @@ TEST_F(SticksKernelTest, FormatsEachSizeRangeWithItsFatWidthOrEmptiesIt) {
 }
 
 TEST_F(SticksKernelTest, WholeStickModeFormatsTheWholeDeviceWithoutLabel) {
-    ASSERT_TRUE(sim::plugStick(9, {150000, "CLASSB", 1, 0}));
+    ASSERT_TRUE(sim::plugStick(9, {150000, "CLASSB", 0, 0}));
     ASSERT_TRUE(sim::putFile(9, "work.txt", "essay"));
+    sticksPartition[9] = 0;
     EXPECT_EQ(formatUSB(9, 1, "CLASSB"), 1);
     EXPECT_EQ(blkid("/dev/tmvl9-part", "TYPE"), "vfat");
     EXPECT_EQ(blkid("/dev/tmvl9-part", "LABEL"), "");
     EXPECT_EQ(fatWidth("/dev/tmvl9-part"), "FAT16");
+    EXPECT_FALSE(sim::stickHas(9, "work.txt"));
+
+    // A stick known only by its partition node is formatted through it.
+    ASSERT_TRUE(sim::plugStick(16, {150000, "CLASSB", 1, 0}));
+    ASSERT_TRUE(sim::putFile(16, "work.txt", "essay"));
+    EXPECT_EQ(formatUSB(16, 1, "CLASSB"), 1);
+    EXPECT_EQ(sim::stickLabel(16), "");
+    EXPECT_FALSE(sim::stickHas(16, "work.txt"));
 }
 
 // Labels are read from the students' sticks: whatever they hold, the formatter
@@ -241,9 +250,15 @@ TEST_F(SticksKernelTest, SpaceOnAFatStick) {
     ASSERT_TRUE(sim::plugStick(15, {8 * 1024, "", 1, 0}));
     ASSERT_GE(isUsbMounted(15), 0);
     {
-        std::ofstream fill("/tmp/tamvikel15/fill", std::ios::binary);
+        // Large pieces first, then small ones for the last partial cluster.
+        const int fd = open("/tmp/tamvikel15/fill", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
         const std::string chunk(1 << 16, 'f');
-        for (int i = 0; i < 200 && fill.write(chunk.data(), chunk.size()); ++i) fill.flush();
+        for (size_t piece : {chunk.size(), size_t{512}}) {
+            while (write(fd, chunk.data(), piece) > 0) {
+            }
+        }
+        (void)close(fd);
     }
     EXPECT_EQ(df_main("/tmp/tamvikel15"), 0u);
     EXPECT_EQ(umountUsb(15), 0);
