@@ -8,7 +8,7 @@ readonly SIM_PATH=/sim/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sb
 # build_root ROOT SIMDIR MODE
 build_root() {
   local root=$1 simdir=$2 mode=$3 line
-  mkdir -p "$root"/{tmp,dev,proc,usr,etc,sys/class/gpio,root}
+  mkdir -p "$root"/{tmp,dev,proc,usr,etc,sys/class/gpio,root,run}
   mkdir -p "$root"/sim/{bin,lib,calls,sticks,mnt,initd,home}
   chmod 1777 "$root/tmp"
   # /bin and /sbin are folders of the appliance, filled with links into /usr, so
@@ -45,6 +45,14 @@ build_root() {
   : >"$root/replist"
   : >"$root/filelist"
   echo "$mode" >"$root/sim/mode"
+
+  # Kernel mode: the user-mode kernel's modules, where modprobe -d finds them.
+  if [ "$mode" = kernel ]; then
+    local version
+    version=$(linux --version 2>/dev/null | head -n 1)
+    mkdir -p "$root/sim/modules/lib/modules" "$root/sim/sysblock"
+    ln -s "/usr/lib/uml/modules/$version" "$root/sim/modules/lib/modules/$version"
+  fi
 }
 
 # write_job ROOT MODE CMD [ARGS...]: what the init inside runs, as a bash fragment.

@@ -3,7 +3,9 @@
 // under /sim/calls, the GPIO value files are the sandbox's own.
 #include "tests/support/appliance.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -29,6 +31,8 @@ namespace {
 constexpr const char* kStickTool = "/sim/bin/stick";
 constexpr const char* kCallsDir = "/sim/calls/";
 constexpr const char* kModeFile = "/sim/mode";
+constexpr const char* kStickStateDir = "/sim/sticks/";
+const std::string kPrivateMountDir = "/sim/mnt/";
 constexpr key_t kSegmentKey = 123654;
 constexpr size_t kSegmentBytes = 436;
 constexpr int kSegmentWords = kSegmentBytes / 4;
@@ -46,17 +50,15 @@ bool validSlot(int slot) {
     return false;
 }
 
-bool kernelMode() {
-    return readFile(kModeFile).rfind("kernel", 0) == 0;
+bool kernelModeOrFail(const std::string& what) {
+    if (readFile(kModeFile).rfind("kernel", 0) == 0) return true;
+    ADD_FAILURE() << "sim: " << what << " exists only in a KERNEL test";
+    return false;
 }
 
-// Runs the stick tool with the given arguments (no shell: labels and paths stay
-// literal) and returns its exit status; its standard output goes to *out.
-int runStickTool(const std::vector<std::string>& args, std::string* out = nullptr) {
-    if (!kernelMode()) {
-        ADD_FAILURE() << "sim: sticks exist only in a KERNEL test (stick " << args[0] << ")";
-        return -1;
-    }
+// Runs a program found by PATH with the given arguments (no shell: labels and
+// paths stay literal) and returns its exit status; its standard output goes to *out.
+int runProgram(const std::vector<std::string>& args, std::string* out) {
     int fds[2];
     if (pipe(fds) != 0) {
         ADD_FAILURE() << "sim: pipe: " << strerror(errno);
@@ -69,10 +71,10 @@ int runStickTool(const std::vector<std::string>& args, std::string* out = nullpt
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        std::vector<char*> argv{const_cast<char*>(kStickTool)};
+        std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(kStickTool, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);
@@ -89,6 +91,13 @@ int runStickTool(const std::vector<std::string>& args, std::string* out = nullpt
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int runStickTool(const std::vector<std::string>& args, std::string* out = nullptr) {
+    if (!kernelModeOrFail("stick " + args[0])) return -1;
+    std::vector<std::string> argv{kStickTool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProgram(argv, out);
+}
+
 // Runs the stick tool and reports a failure loudly; true when it succeeded.
 bool stickTool_or_fail(const std::vector<std::string>& args, std::string* out = nullptr) {
     int status = runStickTool(args, out);
@@ -99,18 +108,37 @@ bool stickTool_or_fail(const std::vector<std::string>& args, std::string* out = 
     return false;
 }
 
-// Mounts the stick privately for the lifetime of the object; root() is "" when
-// that failed (already reported).
+// The device-mapper device now behind the slot, as the stick tool recorded it.
+std::string stickDevice(int slot) {
+    std::istringstream state(readFile(std::string(kStickStateDir) + std::to_string(slot) + ".state"));
+    for (std::string line; std::getline(state, line);)
+        if (line.rfind("dm=", 0) == 0) return "/dev/mapper/" + line.substr(3);
+    return "";
+}
+
+// Mounts the stick privately for the lifetime of the object, straight through the
+// kernel (a program per mount costs too much under the user-mode kernel); root()
+// is "" when that failed, which is reported.
 class PrivateMount {
   public:
-    explicit PrivateMount(int slot) : slot_(slot) {
-        std::string out;
-        if (validSlot(slot) && stickTool_or_fail({"mount", std::to_string(slot)}, &out)) {
-            root_ = out.substr(0, out.find('\n'));
+    explicit PrivateMount(int slot) {
+        if (!validSlot(slot) || !kernelModeOrFail("content of stick " + std::to_string(slot))) return;
+        std::string device = stickDevice(slot);
+        std::string dir = kPrivateMountDir + std::to_string(slot);
+        (void)mkdir(dir.c_str(), 0755);
+        if (device.empty()) {
+            ADD_FAILURE() << "sim: no stick was plugged in slot " << slot;
+        } else if (mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") != 0) {
+            ADD_FAILURE() << "sim: cannot mount stick " << slot << " (" << device << "): " << strerror(errno);
+        } else {
+            root_ = dir;
         }
     }
     ~PrivateMount() {
-        if (!root_.empty()) (void)stickTool_or_fail({"umount", std::to_string(slot_)});
+        if (root_.empty()) return;
+        // Lazily when busy: the private mount must be gone whatever happened inside.
+        if (umount2(root_.c_str(), 0) != 0 && umount2(root_.c_str(), MNT_DETACH) != 0)
+            ADD_FAILURE() << "sim: cannot unmount " << root_ << ": " << strerror(errno);
     }
     PrivateMount(const PrivateMount&) = delete;
     PrivateMount& operator=(const PrivateMount&) = delete;
@@ -118,9 +146,29 @@ class PrivateMount {
     std::string path(const std::string& rel) const { return root_ + "/" + rel; }
 
   private:
-    int slot_;
     std::string root_;
 };
+
+void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+        ADD_FAILURE() << "sim: cannot list " << dir << ": " << strerror(errno);
+        return;
+    }
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        std::string path = dir + "/" + name;
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            out.push_back(prefix + name + "/");
+            listTree(path, prefix + name + "/", out);
+        } else {
+            out.push_back(prefix + name);
+        }
+    }
+    closedir(d);
+}
 
 bool makeParents(const std::string& path) {
     for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
@@ -224,7 +272,9 @@ std::string stickNode(int slot) {
 
 std::string stickLabel(int slot) {
     std::string out;
-    if (!validSlot(slot) || runStickTool({"label", std::to_string(slot)}, &out) != 0) return "";
+    if (!validSlot(slot) || !kernelModeOrFail("label of stick " + std::to_string(slot))) return "";
+    if (access(stickNode(slot).c_str(), F_OK) != 0) return "";
+    (void)runProgram({"blkid", "-c", "/dev/null", "-s", "LABEL", "-o", "value", stickNode(slot)}, &out);
     if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
@@ -275,11 +325,9 @@ std::string stickRead(int slot, const std::string& relPath) {
 
 std::vector<std::string> stickTree(int slot) {
     std::vector<std::string> tree;
-    std::string out;
-    if (!validSlot(slot) || !stickTool_or_fail({"tree", std::to_string(slot)}, &out)) return tree;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) tree.push_back(line);
+    PrivateMount m(slot);
+    if (m.root().empty()) return tree;
+    listTree(m.root(), "", tree);
     std::sort(tree.begin(), tree.end());
     return tree;
 }
