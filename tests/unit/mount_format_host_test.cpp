@@ -1,13 +1,19 @@
 // The judgements behind mounting and formatting that need no stick: the mount
 // listing match, the FAT width per stick size, the formatter's command line and
 // the reading of blkid's output.
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "sticks/format.h"
 #include "sticks/mount.h"
 #include "supervisor/globals.h"
+#include "tests/support/appliance.h"
 
 namespace {
 
@@ -93,6 +99,34 @@ TEST(FormatRulesTest, OnlyStudentSlotsAreFormatted) {
     EXPECT_EQ(formatUSB(0, 0, "MASTER"), -1);
     EXPECT_EQ(formatUSB(17, 0, "X"), -1);
     EXPECT_EQ(formatUSB(-1, 1, nullptr), -1);
+}
+
+// The bulk delete of the emptied sizes: every visible entry goes whatever its
+// name, hidden ones stay, and the worker gets 240 s for it.
+TEST(FormatRulesTest, RemoveDirectory3EmptiesAllButHiddenEntries) {
+    const int id = shmget(kShmKey, kShmSize, kShmFlags);
+    ASSERT_GE(id, 0);
+    ptr_mem_partagee = static_cast<int32_t*>(shmat(id, nullptr, 0));
+    ASSERT_NE(ptr_mem_partagee, reinterpret_cast<int32_t*>(-1));
+    sim::setWord(kNbKey, 60);
+
+    const std::string root = "/tmp/sticks_clear/";
+    ASSERT_EQ(system(("rm -rf " + root + " && mkdir -p " + root + "sub/deeper").c_str()), 0);
+    for (const char* name : {"$(reboot) a.txt", "-rf", "it's", "sub/deeper/x", ".keep"})
+        std::ofstream(root + name) << "content";
+    ASSERT_EQ(mkdir((root + ".hiddendir").c_str(), 0755), 0);
+    const int reboots = sim::shimCalls("reboot");
+
+    remove_directory3(root);
+    EXPECT_EQ(sim::word(kNbKey), 240);
+    for (const char* gone : {"$(reboot) a.txt", "-rf", "it's", "sub"})
+        EXPECT_NE(access((root + gone).c_str(), F_OK), 0) << gone;
+    EXPECT_EQ(access((root + ".keep").c_str(), F_OK), 0);
+    EXPECT_EQ(access((root + ".hiddendir").c_str(), F_OK), 0);
+    EXPECT_EQ(sim::shimCalls("reboot"), reboots);
+
+    (void)shmdt(ptr_mem_partagee);
+    ptr_mem_partagee = nullptr;
 }
 
 }  // namespace
