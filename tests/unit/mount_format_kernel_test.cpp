@@ -209,6 +209,21 @@ TEST_F(SticksKernelTest, LabelsReachTheFormatterLiterally) {
     EXPECT_EQ(sim::shimCalls("reboot"), reboots);
 }
 
+// When the console log ends with the formatter's size complaint, the format is
+// run a second time, after a fresh measure.
+TEST_F(SticksKernelTest, FormatterSizeComplaintGetsASecondRun) {
+    ASSERT_TRUE(sim::plugStick(12, {100000, "RETRY", 1, 0}));
+    // The test's own output is not the console log, so the complaint stays its
+    // last line for every command.
+    writeFile("/tmp/log.txt", "mkfs.vfat: Attempting to create a too large file system\n");
+    const std::string mkfs = "to_system mkfs.vfat /dev/tmvl12-part1 -n 'RETRY' -F 16";
+    const int before = eventsNamed(mkfs);
+    EXPECT_EQ(formatUSB(12, 0, "RETRY"), 1);
+    EXPECT_EQ(eventsNamed(mkfs) - before, 2);
+    EXPECT_EQ(sim::stickLabel(12), "RETRY");
+    (void)unlink("/tmp/log.txt");
+}
+
 // A worn-out stick that refuses writes keeps its old file system: that is a
 // failed format, not a cleared stick.
 TEST_F(SticksKernelTest, AStickThatRefusesWritesIsReportedNotFormatted) {
