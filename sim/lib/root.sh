@@ -57,8 +57,9 @@ build_root() {
 
 # write_job ROOT MODE CMD [ARGS...]: what the init inside runs, as a bash fragment.
 write_job() {
-  local root=$1 mode=$2 cwd=/ dir name
+  local root=$1 mode=$2 cwd=/ dir name colour=no
   shift 2
+  [ ! -t 1 ] || colour=yes
   for dir in "${shares[@]}"; do
     case "$PWD/" in "$dir"/*) cwd=$PWD ;; esac
   done
@@ -71,8 +72,11 @@ write_job() {
     # environment does, so every run starts alike.
     for name in $(compgen -e); do
       case "$name" in
-        GTEST_*|STICKDUP_*|SIM_KEEP*|TERM|CLICOLOR_FORCE) printf 'export %s=%q\n' "$name" "${!name}" ;;
+        GTEST_*|STICKDUP_*|SIM_KEEP*|TERM) printf 'export %s=%q\n' "$name" "${!name}" ;;
       esac
     done
+    # Under the kernel the job's output is a terminal whatever the caller's is:
+    # no colour codes in a log file.
+    [ -n "${GTEST_COLOR:-}" ] || echo "export GTEST_COLOR=$colour"
   } >"$root/sim/job"
 }

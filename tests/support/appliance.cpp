@@ -264,6 +264,10 @@ void failWrites(int slot) {
     if (validSlot(slot)) (void)stickTool_or_fail({"failwrites", std::to_string(slot)});
 }
 
+void slowStick(int slot, int delayMs) {
+    if (validSlot(slot)) (void)stickTool_or_fail({"slow", std::to_string(slot), std::to_string(delayMs)});
+}
+
 std::string stickNode(int slot) {
     if (!validSlot(slot)) return "";
     std::string base = slot == 0 ? "/dev/tmvm1-part" : "/dev/tmvl" + std::to_string(slot) + "-part";
@@ -433,6 +437,10 @@ void stopDaemon() {
     gDaemon = -1;
     if (!waitFor([group] { return !groupAlive(group); }, kDaemonEndTimeout))
         ADD_FAILURE() << "sim: processes of the daemon's group " << group << " still run";
+}
+
+bool daemonRunning() {
+    return gDaemon > 0 && groupAlive(gDaemon);
 }
 
 std::string consoleLog() { return readFile("/tmp/log.txt"); }

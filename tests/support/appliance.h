@@ -32,6 +32,7 @@ void pullStick(int slot);         // nodes vanish, I/O on the device fails from 
 void hangStick(int slot);         // I/O on the device blocks until resumeStick
 void resumeStick(int slot);
 void failWrites(int slot);        // reads work, every write fails (a worn-out stick)
+void slowStick(int slot, int delayMs);   // every I/O takes delayMs longer (a slow stick)
 std::string stickNode(int slot);  // the node the daemon would use, e.g. /dev/tmvl3-part1
 std::string stickLabel(int slot); // label as blkid reads it now ("" when none)
 
@@ -47,8 +48,9 @@ std::string stickRead(int slot, const std::string& relPath);
 std::vector<std::string> stickTree(int slot);            // every entry, sorted, "dir/" for folders
 
 // ---- Buttons, LEDs, the stick LED board ----------------------------------------
-// Buttons read "1" when released; pressing writes "0".
-constexpr int kButtonDistribute = 3, kButtonCollect = 6, kButtonClear = 1, kButtonShift = 0;
+// Buttons read "1" when released; pressing writes "0". The board's lines: shift gpio3,
+// distribute gpio6, collect gpio1, clear gpio0.
+constexpr int kButtonDistribute = 6, kButtonCollect = 1, kButtonClear = 0, kButtonShift = 3;
 constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;
 void pressButton(int gpio);
 void releaseButton(int gpio);
@@ -65,6 +67,7 @@ void setWord(int index, int32_t value);
 
 // ---- The daemon -----------------------------------------------------------------
 pid_t startDaemon();                       // build/stickdupd, cwd "/", as at boot
+bool daemonRunning();                      // some process of the daemon's family still runs
 void stopDaemon();                         // kill the whole process family
 std::string consoleLog();                  // /tmp/log.txt
 bool touch(const std::string& path);       // create an empty file

@@ -2,11 +2,14 @@
 // and shared memory, as the daemon's HOST unit tests rely on them.
 #include "tests/support/appliance.h"
 
-#include <gtest/gtest.h>
-
+#include <signal.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+
+using namespace std::chrono_literals;
 
 TEST(ApplianceHost, SandboxFilesShimsAndSegmentAreItsOwn) {
     // Buttons released, every LED dark, nothing left from an earlier run.
@@ -27,6 +30,7 @@ TEST(ApplianceHost, SandboxFilesShimsAndSegmentAreItsOwn) {
 
     // The appliance's own writable places; the host's /usr stays untouched.
     EXPECT_TRUE(sim::touch("/bin/dev.cmd"));
+    EXPECT_EQ(unlink("/bin/dev.cmd"), 0);   // the daemon's console must be redirected later on
     EXPECT_TRUE(sim::touch("/tmp/bt1.cmd"));
     EXPECT_TRUE(sim::touch("/dev/tmvl3-part3"));
     EXPECT_NE(system("touch /usr/stickdup-probe 2>/dev/null"), 0);
@@ -44,4 +48,15 @@ TEST(ApplianceHost, SandboxFilesShimsAndSegmentAreItsOwn) {
     sim::setWord(3, -5);
     EXPECT_EQ(system("ipcs -m | grep -q 0x0001e306"), 0);
     EXPECT_EQ(sim::word(3), -5);
+}
+
+TEST(ApplianceHost, DaemonStartsAtRootAndStopsWithItsFamily) {
+    pid_t pid = sim::startDaemon();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(sim::waitFor([] { return sim::consoleLog().find("ouverture du fichier log") != std::string::npos; }, 20s))
+        << sim::consoleLog();
+    EXPECT_TRUE(sim::daemonRunning());
+    sim::stopDaemon();
+    EXPECT_FALSE(sim::daemonRunning());
+    EXPECT_NE(kill(-pid, 0), 0);   // no process of its group is left
 }
