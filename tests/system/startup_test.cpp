@@ -128,7 +128,11 @@ TEST(StartUp, ConsoleFoldersProcessesSegmentAndEvents) {
     ASSERT_EQ(shmctl(id, IPC_STAT, &info), 0);
     EXPECT_EQ(info.shm_segsz, 436u);
     EXPECT_EQ(info.shm_perm.mode & 0777, 0666u);
-    EXPECT_GE(info.shm_nattch, 3u);                  // operation, LED and button process
+    // Each of the operation, LED and button processes attaches it itself.
+    EXPECT_TRUE(sim::waitFor([id] {
+        shmid_ds now{};
+        return shmctl(id, IPC_STAT, &now) == 0 && now.shm_nattch >= 3;
+    }, kStartBudget));
 
     // The operation process shows which sticks are present.
     EXPECT_TRUE(sim::waitFor([] { return sim::word(0) == 2 && sim::word(3) == 2; }, kStartBudget));
