@@ -19,7 +19,7 @@ protected:
     static void TearDownTestSuite() { sim::stopDaemon(); }
     void TearDown() override {
         EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        for (int slot = 0; slot <= 16; ++slot) sim::pullStick(slot);
+        jobtest::pullAll();
     }
 };
 

@@ -17,7 +17,7 @@ protected:
     static void TearDownTestSuite() { sim::stopDaemon(); }
     void TearDown() override {
         EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        for (int slot = 0; slot <= 16; ++slot) sim::pullStick(slot);
+        jobtest::pullAll();
     }
 };
 
@@ -109,30 +109,36 @@ TEST_F(Collect, OneStudentOverTenTimesTheAverageIsRefused) {
               std::string::npos);
 }
 
-bool studentMountedAndBusy(int slot) {
-    std::string mountPoint = "/tmp/tamvikel" + std::to_string(slot) + " ";
-    return sim::word(slot) == 3 && sim::readFile("/proc/mounts").find(mountPoint) != std::string::npos;
+// A student whose first folder takes seconds to read, so a test can act mid-copy;
+// the second folder is entered (and both sticks checked) only after it.
+void plugSlowStudent(int slot) {
+    ASSERT_TRUE(sim::plugStick(slot));
+    ASSERT_TRUE(sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2 * kMiB));
+    ASSERT_TRUE(sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after"));
+    sim::slowStick(slot, 100);
 }
+
+constexpr const char* kSlowCopy = "/tmp/tamvikma1/TAMVIK-IN/SESSION1/UE1/Documents/a/slow.bin";
 
 TEST_F(Collect, PulledSticksAndACancelWhileMeasuring) {
     ASSERT_TRUE(sim::plugStick(0));
-    for (int slot : {1, 2}) {
-        ASSERT_TRUE(sim::plugStick(slot));
-        ASSERT_TRUE(sim::putBigFile(slot, "TAMVIK-OUT/big.bin", 12 * kMiB));
-    }
+    plugSlowStudent(1);
+    ASSERT_TRUE(sim::plugStick(2));
+    ASSERT_TRUE(sim::putFile(2, "TAMVIK-OUT/w.txt", "w"));
     // The student pulled during its copy fails; the next one is collected.
     auto run = jobtest::request(2);
-    ASSERT_TRUE(sim::waitFor([] { return studentMountedAndBusy(1); }, 120s));
+    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
     sim::pullStick(1);
     ASSERT_TRUE(jobtest::finished(run, 2));
     EXPECT_EQ(sim::word(1), 7);
     EXPECT_EQ(sim::word(2), 4);
+    EXPECT_EQ(sim::stickRead(0, "TAMVIK-IN/SESSION1/UE2/Documents/w.txt"), "w");
 
     // The master pulled during a copy stops the job.
-    ASSERT_TRUE(sim::plugStick(1));
-    ASSERT_TRUE(sim::putFile(1, "TAMVIK-OUT/w.txt", "w"));
+    ASSERT_TRUE(sim::plugStick(0));
+    plugSlowStudent(1);
     run = jobtest::request(2);
-    ASSERT_TRUE(sim::waitFor([] { return studentMountedAndBusy(1); }, 120s));
+    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
     sim::pullStick(0);
     ASSERT_TRUE(jobtest::finished(run, 1));
     EXPECT_EQ(sim::word(0), 7);

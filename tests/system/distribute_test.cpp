@@ -10,6 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr long kMiB = 1 << 20;
+constexpr const char* kSlowCopy = "/tmp/tamvikel1/TAMVIK-IN/Documents/a/slow.bin";
 
 class Distribute : public ::testing::Test {
 protected:
@@ -17,9 +18,17 @@ protected:
     static void TearDownTestSuite() { sim::stopDaemon(); }
     void TearDown() override {
         EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        for (int slot = 0; slot <= 16; ++slot) sim::pullStick(slot);
+        jobtest::pullAll();
     }
     // A master handing out two files and one big enough to outgrow a small stick.
+    // A master whose first folder takes seconds to read, so a test can act mid-copy;
+    // the second folder is entered (and both sticks checked) only after it.
+    static void plugSlowMaster() {
+        ASSERT_TRUE(sim::plugStick(0));
+        ASSERT_TRUE(sim::putBigFile(0, "TAMVIK-OUT/a/slow.bin", 2 * kMiB));
+        ASSERT_TRUE(sim::putFile(0, "TAMVIK-OUT/b/after.txt", "after"));
+        sim::slowStick(0, 100);
+    }
     static void plugMaster(bool withLog = false) {
         ASSERT_TRUE(sim::plugStick(0));
         ASSERT_TRUE(sim::putFile(0, "TAMVIK-OUT/cours.txt", "lesson"));
@@ -96,12 +105,11 @@ TEST_F(Distribute, WholeStickModeClearsKeepingTheLabelThenCopiesTheMaster) {
 }
 
 TEST_F(Distribute, MasterPulledMidCopyStopsTheJob) {
-    plugMaster();
-    ASSERT_TRUE(sim::putBigFile(0, "TAMVIK-OUT/ex/more.bin", 12 * kMiB));
+    plugSlowMaster();
     ASSERT_TRUE(sim::plugStick(1));
     ASSERT_TRUE(sim::plugStick(2));
     auto run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 3; }, 120s));
+    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
     sim::pullStick(0);
     ASSERT_TRUE(jobtest::finished(run, 1));
     EXPECT_EQ(sim::word(0), 7);
@@ -111,21 +119,21 @@ TEST_F(Distribute, MasterPulledMidCopyStopsTheJob) {
 }
 
 TEST_F(Distribute, StudentPulledMidCopyFailsOnlyThatStick) {
-    plugMaster();
-    ASSERT_TRUE(sim::putBigFile(0, "TAMVIK-OUT/ex/more.bin", 12 * kMiB));
+    plugSlowMaster();
     ASSERT_TRUE(sim::plugStick(1));
     ASSERT_TRUE(sim::plugStick(2));
     auto run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 3; }, 120s));
+    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
     sim::pullStick(1);
     ASSERT_TRUE(jobtest::finished(run, 2));
     EXPECT_EQ(sim::word(1), 7);
     EXPECT_EQ(sim::word(2), 4);
     EXPECT_EQ(sim::word(0), 4);
+    EXPECT_EQ(sim::stickRead(2, "TAMVIK-IN/Documents/b/after.txt"), "after");
 }
 
-TEST_F(Distribute, CancelInTheFirstPassTheSecondPassAndInsideACopy) {
-    plugMaster();
+TEST_F(Distribute, CancelInTheFirstPassInsideACopyAndBetweenSticks) {
+    plugSlowMaster();
     ASSERT_TRUE(sim::plugStick(1));
     ASSERT_TRUE(sim::plugStick(2));
     // First pass: no stick is copied to.
@@ -138,23 +146,24 @@ TEST_F(Distribute, CancelInTheFirstPassTheSecondPassAndInsideACopy) {
     EXPECT_FALSE(sim::stickHas(1, "TAMVIK-IN/Documents"));
     EXPECT_NE(access("/tmp/bt4.cmd", F_OK), 0);
 
-    // Between sticks: the first is served, the second is not.
-    run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 4; }, 200s));
-    sim::touch("/tmp/bt4.cmd");
-    ASSERT_TRUE(jobtest::finished(run, 3));
-    EXPECT_EQ(sim::word(2), 2);
-    EXPECT_FALSE(sim::stickHas(2, "TAMVIK-IN/Documents"));
-
     // Inside the copy: the copy engine stops, the stick is marked failed.
     run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 3; }, 120s));
+    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
     sim::touch("/tmp/bt4.cmd");
     ASSERT_TRUE(jobtest::finished(run, 2));
     EXPECT_EQ(sim::word(1), 7);
+    EXPECT_FALSE(sim::stickHas(1, "TAMVIK-IN/Documents/b/after.txt"));
+    EXPECT_EQ(sim::word(2), 2);
+    EXPECT_EQ(sim::word(0), 4);
+
+    // Between sticks: the first is served, the second is not.
+    run = jobtest::request(1);
+    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 4; }, 300s));
+    sim::touch("/tmp/bt4.cmd");
+    ASSERT_TRUE(jobtest::finished(run, 3));
+    EXPECT_EQ(sim::stickRead(1, "TAMVIK-IN/Documents/b/after.txt"), "after");
     EXPECT_EQ(sim::word(2), 2);
     EXPECT_FALSE(sim::stickHas(2, "TAMVIK-IN/Documents"));
-    EXPECT_EQ(sim::word(0), 4);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "tests/support/appliance.h"
 
 namespace jobtest {
@@ -54,6 +56,18 @@ inline bool finished(const Request& r, int removalCount, std::chrono::seconds ti
 }
 
 inline bool run(int job, int removalCount) { return finished(request(job), removalCount); }
+
+// Pulls every stick still plugged, so the next test starts with empty slots.
+inline void pullAll() {
+    for (int slot = 0; slot <= 16; ++slot) {
+        if (access(sim::stickNode(slot).c_str(), F_OK) == 0) sim::pullStick(slot);
+    }
+}
+
+// Waits until a path shows up through the daemon's own mount points.
+inline bool waitPath(const std::string& path, std::chrono::seconds timeout = 300s) {
+    return sim::waitFor([&] { return access(path.c_str(), F_OK) == 0; }, timeout);
+}
 
 // No stick may stay mounted once a job is over.
 inline bool noStickMounted() {
