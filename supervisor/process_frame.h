@@ -3,7 +3,9 @@
 
 void init();
 // Attaches the shared status segment in the calling process (first step of every
-// long-lived loop); reports "shmat" on failure and goes on.
+// long-lived loop). On failure it reports "shmat" and goes on with private words
+// in its place: ptr_mem_partagee is never null afterwards, the process's status
+// writes simply reach nobody else.
 void attachSegment();
 // The function-LED patterns, written in the order LED4, LED3, LED2, LED1.
 void showReadyPattern();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "indicators/function_leds.h"
+#include "sticks/detection.h"
 #include "tests/support/appliance.h"
 
 namespace {
@@ -98,7 +99,12 @@ bool readyPattern() {
 
 TEST(StartUp, ConsoleFoldersProcessesSegmentAndEvents) {
     ASSERT_TRUE(sim::plugStick(0, {}));
-    ASSERT_TRUE(sim::plugStick(3, {}));
+    sim::StickSpec student;
+    student.label = "CLASSE 4B";
+    ASSERT_TRUE(sim::plugStick(3, student));
+    char label[20] = "";                             // the size a clear worker passes
+    getPartitionLabel(3, 1, label, sizeof label);
+    EXPECT_STREQ(label, "CLASSE 4B");
     {
         std::ofstream version("/dazuzorizizar");
         version << "4.2.1";                          // no line end: printed as read

@@ -65,6 +65,7 @@ TEST(FunctionLeds, MissingValueFileEndsTheCallingProcess) {
     // The other lines still work in this process.
     cmdLed2("1");
     EXPECT_EQ(sim::gpioValue(sim::kLed2), "1");
+    writeValue(sim::kLed1, "0\n");                   // the board again, for later tests
 }
 
 }  // namespace

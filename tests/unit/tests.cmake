@@ -6,6 +6,6 @@ stickdup_test(self_update_test HOST unit/self_update_test.cpp)
 stickdup_test(sticks_host_test HOST unit/mount_format_host_test.cpp unit/space_test.cpp
               unit/folder_layout_test.cpp)
 stickdup_test(copy_file_test HOST unit/copy_file_test.cpp)
-stickdup_test(foundation_test HOST unit/text_utils_test.cpp unit/file_helpers_test.cpp unit/shell_runner_test.cpp unit/function_leds_test.cpp unit/detection_test.cpp)
+stickdup_test(foundation_test HOST unit/text_utils_test.cpp unit/file_helpers_test.cpp unit/shell_runner_test.cpp unit/function_leds_test.cpp unit/detection_test.cpp unit/operation_runner_test.cpp)
 stickdup_test(sticks_kernel_test KERNEL unit/mount_format_kernel_test.cpp)
 stickdup_test(appliance_test KERNEL unit/appliance_test.cpp)
