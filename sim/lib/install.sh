@@ -1,0 +1,25 @@
+# Installs with apt-get whatever the build and the simulated appliance need and
+# this machine lacks; sourced by sim/test-all and sim/demo (as root on Debian).
+
+# command:package pairs; a command found on PATH means the package is there.
+readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap linux:user-mode-linux
+  modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
+  ipcs:util-linux timeout:coreutils find:findutils awk:mawk"
+
+ensure_tools() {
+  local pair need=()
+  export PATH="$PATH:/usr/local/sbin:/usr/sbin:/sbin"
+  for pair in $SIM_NEEDED_TOOLS; do
+    command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair#*:}")
+  done
+  [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  [ ${#need[@]} -gt 0 ] || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing: ${need[*]}; run as root to have them installed" >&2
+    return 1
+  fi
+  echo "installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+}
