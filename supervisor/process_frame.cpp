@@ -24,8 +24,9 @@ constexpr int kVersionLine = 128;        // the first line, at most 127 characte
 constexpr int kShmWords = kShmSize / 4;
 
 // Stands in for the segment in a process whose attach failed: the process goes
-// on as the design wants, its status words stay its own, and no code that reads
-// or writes a word ever follows a null pointer.
+// on, its status words stay its own, and no code that reads or writes a word
+// ever follows a null pointer. A job then sees no stick as present and a copy
+// worker's heartbeat never reaches its parent, so nothing is reported done.
 int32_t privateWords[kShmWords];
 
 void writePattern(const char* led4, const char* led3, const char* led2, const char* led1) {
