@@ -25,8 +25,9 @@ constexpr int kShmWords = kShmSize / 4;
 
 // Stands in for the segment in a process whose attach failed: the process goes
 // on, its status words stay its own, and no code that reads or writes a word
-// ever follows a null pointer. A job then sees no stick as present and a copy
-// worker's heartbeat never reaches its parent, so nothing is reported done.
+// ever follows a null pointer. A button process without it sees no stick and
+// asks for no job; an operation process without it hears no worker's heartbeat,
+// so its workers end as failed, never as done.
 int32_t privateWords[kShmWords];
 
 void writePattern(const char* led4, const char* led3, const char* led2, const char* led1) {
