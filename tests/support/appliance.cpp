@@ -238,7 +238,7 @@ bool plugStick(int slot, const StickSpec& spec) {
     if (!validSlot(slot)) return false;
     std::vector<std::string> args{"plug", std::to_string(slot), "--size", std::to_string(spec.sizeKiB),
                                   "--part", std::to_string(spec.partition)};
-    if (!spec.label.empty()) args.insert(args.end(), {"--label", spec.label});
+    if (!spec.label.empty()) args.insert(args.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
     if (spec.fatBits != 0) args.insert(args.end(), {"--fat", std::to_string(spec.fatBits)});
     gPartition[slot] = spec.partition;
     return stickTool_or_fail(args);

@@ -25,6 +25,9 @@ struct StickSpec {
     std::string label;
     int partition = 1;
     int fatBits = 0;
+    // mkfs.vfat takes ASCII labels only (at most 11, no leading blank, none of
+    // *?.,;:/\|+=<>[]"); rawLabel writes up to 11 bytes as they stand instead.
+    bool rawLabel = false;
 };
 bool plugStick(int slot, const StickSpec& spec = {});   // make a fresh FAT image and plug it
 bool replugStick(int slot);                              // plug the existing image again

@@ -52,6 +52,10 @@ TEST(ApplianceKernel, SticksBehaveLikeRealOnes) {
     EXPECT_EQ(sim::stickLabel(1), "CLASS B");
     EXPECT_EQ(sim::stickLabel(2), "A$(B)`C'&");
     EXPECT_EQ(sim::stickLabel(0), "");
+    sim::StickSpec odd{8 * 1024, "A\"B.é", 1, 0};   // what mkfs.vfat refuses, other systems write
+    odd.rawLabel = true;
+    ASSERT_TRUE(sim::plugStick(3, odd));
+    EXPECT_EQ(sim::stickLabel(3), "A\"B.é");
     EXPECT_EQ(sim::stickNode(2), "/dev/tmvl2-part");
     EXPECT_EQ(sim::stickNode(0), "/dev/tmvm1-part3");
     struct stat st;
