@@ -13,7 +13,6 @@
 #include "indicators/function_leds.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
-#include "supervisor/process_frame.h"
 #include "supervisor/shell_runner.h"
 
 namespace {
@@ -46,20 +45,21 @@ constexpr PatternRow kPatterns[] = {
     {7, {1, 2, 3, 4}, {1, 2, 3, 4}, {3, 4}},
 };
 
-bool segmentAttached() {
-    return ptr_mem_partagee != nullptr && ptr_mem_partagee != reinterpret_cast<int32_t*>(-1);
+bool tryAttach() {
+    void* address = shmat(mem_ID, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) return false;
+    ptr_mem_partagee = static_cast<int32_t*>(address);
+    return true;
 }
 
 // Without the status words there is nothing true to show: a dark board would claim
-// "no stick" and a steady result pattern "all went well". So the LED process leaves
-// the LEDs to the other processes and quietly tries again until the segment is there.
+// "no stick" and a steady result pattern "all went well". So until the segment is
+// there the LED process leaves the LEDs to the other processes and quietly tries
+// again once a second.
 void attachSegmentUntilItWorks() {
-    attachSegment();                     // reports "shmat" once when it fails
-    while (!segmentAttached()) {
-        sleep(kReattachSeconds);
-        void* address = shmat(mem_ID, nullptr, 0);
-        if (address != reinterpret_cast<void*>(-1)) ptr_mem_partagee = static_cast<int32_t*>(address);
-    }
+    if (tryAttach()) return;
+    perror("shmat");
+    while (!tryAttach()) sleep(kReattachSeconds);
 }
 
 // One aligned 32-bit load; another process writes the word at any time.
