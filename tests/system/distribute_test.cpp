@@ -18,6 +18,7 @@ protected:
     static void TearDownTestSuite() { sim::stopDaemon(); }
     void TearDown() override {
         EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
+        if (HasFailure() || getenv("STICKDUP_JOBS_LOG")) printf("%s\n", jobtest::logTail().c_str());
         jobtest::pullAll();
     }
     // A master handing out two files and one big enough to outgrow a small stick.
@@ -93,7 +94,7 @@ TEST_F(Distribute, WholeStickModeClearsKeepingTheLabelThenCopiesTheMaster) {
     ASSERT_TRUE(sim::plugStick(2));                             // emptied (size not formatted)
     ASSERT_TRUE(sim::putFile(1, "old/work.txt", "old"));
     ASSERT_TRUE(sim::putFile(2, "old.txt", "old"));
-    ASSERT_TRUE(jobtest::run(5, 2));
+    ASSERT_TRUE(jobtest::run(5, 1));
     for (int slot : {1, 2}) {
         EXPECT_EQ(sim::word(slot), 4) << slot;
         EXPECT_EQ(sim::stickRead(slot, "TAMVIK-OUT/ex/one.txt"), "one") << slot;

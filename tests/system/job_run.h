@@ -3,6 +3,7 @@
 #pragma once
 #include <chrono>
 #include <fstream>
+#include <cstdlib>
 #include <string>
 
 #include <unistd.h>
@@ -24,7 +25,8 @@ inline sim::StickSpec stick(int sizeKiB, const std::string& label = "", int part
 inline std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
 // How often the console log shows the removal of the job's file. The job removes it
-// at its normal end, resetDuplicator on a cancel, and the runner always, last.
+// at its normal end (only in folder mode: whole-stick runs remove the folder-mode
+// file), resetDuplicator on a cancel, and the runner always, last.
 inline int removals(int job) {
     std::string log = sim::consoleLog(), echo = "rm " + jobFile(job) + " ";
     int count = 0;
@@ -67,6 +69,14 @@ inline void pullAll() {
 // Waits until a path shows up through the daemon's own mount points.
 inline bool waitPath(const std::string& path, std::chrono::seconds timeout = 300s) {
     return sim::waitFor([&] { return access(path.c_str(), F_OK) == 0; }, timeout);
+}
+
+// The end of the console log, to see what the daemon did when a check failed (all
+// of it with STICKDUP_JOBS_LOG set).
+inline std::string logTail() {
+    std::string log = sim::consoleLog();
+    size_t keep = getenv("STICKDUP_JOBS_LOG") ? log.size() : 6000;
+    return log.size() > keep ? log.substr(log.size() - keep) : log;
 }
 
 // No stick may stay mounted once a job is over.
