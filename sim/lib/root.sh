@@ -67,12 +67,13 @@ write_job() {
     printf 'SIM_CMD=('; printf '%q ' "$@"; printf ')\n'
     printf 'SIM_CWD=%q\n' "$cwd"
     printf 'SIM_SHARES=('; printf '%q ' "${shares[@]}"; printf ')\n'
+    printf 'SIM_KEEPING=%q\n' "$keep"
     printf 'export SIM_MODE=%q PATH=%q HOME=/root LANG=C.UTF-8\n' "$mode" "$SIM_PATH"
     # Test selection and output settings travel in; nothing else of the caller's
     # environment does, so every run starts alike.
     for name in $(compgen -e); do
       case "$name" in
-        GTEST_*|STICKDUP_*|SIM_KEEP*|TERM) printf 'export %s=%q\n' "$name" "${!name}" ;;
+        GTEST_*|STICKDUP_*|TERM) printf 'export %s=%q\n' "$name" "${!name}" ;;
       esac
     done
     # Under the kernel the job's output is a terminal whatever the caller's is:
