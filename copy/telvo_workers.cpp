@@ -43,12 +43,19 @@ std::string partnerName(const std::string& entry) {
 
 void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
 
+// Done only once the data is on the destination stick (see StickSync).
+WorkerOutcome endDoneIfWritten(int student, StickSync& sync, int result) {
+    if (!sync.flushed()) return endStudentFailed(student, false, -3);
+    return endDone(student, result);
+}
+
 WorkerOutcome distributeBody(int student) {
     changeLedStatus(student, kStatusBusy);
+    StickSync sync(studentRoot(student));
     ListFile list(kTelvoList);
     if (!list.isOpen()) {
         logEvt(kNoRepList, processId, -1);
-        return endDone(student, 0);
+        return endDoneIfWritten(student, sync, 0);
     }
     const std::string root = studentRoot(student) + "/";
     int result = 0;
@@ -67,7 +74,7 @@ WorkerOutcome distributeBody(int student) {
         if (r == -2 || r == -3) return endStudentFailed(student, r == -2, r);
         result = carryCancel(result, r);
     }
-    return endDone(student, result);
+    return endDoneIfWritten(student, sync, result);
 }
 
 std::string collectFolder(const std::string& entry, int sessionNo, int student, const std::string& label) {
@@ -78,10 +85,11 @@ std::string collectFolder(const std::string& entry, int sessionNo, int student, 
 
 WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {
     changeLedStatus(busyStick, kStatusBusy);
+    StickSync sync(kMasterMount);
     ListFile list(kTelvoList);
     if (!list.isOpen()) {
         logEvt(kNoRepList, processId, -1);
-        return endDone(student, 0);
+        return endDoneIfWritten(student, sync, 0);
     }
     const std::string root = studentRoot(student) + "/";
     int result = 0;
@@ -105,7 +113,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
         if (r == -1 || r == -3) return endStudentFailed(student, r == -1, r);
         result = carryCancel(result, r);
     }
-    return endDone(student, result);
+    return endDoneIfWritten(student, sync, result);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // runs one body, writes its result and ends.
 #include "copy/worker_frame.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
@@ -60,6 +65,21 @@ WorkerOutcome endDone(int student, int result) {
     changeLedStatus(student, kStatusDone);   // the job overwrites it after a cancel
     (void)umountUsb(student);
     return {result, true};
+}
+
+StickSync::StickSync(const std::string& folder)
+    : root(folder), fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+StickSync::~StickSync() {
+    if (fd >= 0) (void)close(fd);
+}
+
+bool StickSync::flushed() {
+    if (fd < 0) return true;   // nothing was reachable there, so nothing waits
+    renewHeartbeat();          // writing out may take a while on a slow stick
+    if (syncfs(fd) == 0) return true;
+    printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
+    return false;
 }
 
 int carryCancel(int previous, int latest) { return previous == kCancelled ? previous : latest; }

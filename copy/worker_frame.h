@@ -26,6 +26,22 @@ WorkerOutcome endStudentFailed(int student, bool studentLost, int result);
 // Every copy ended with 0 or -5: status 4 on the student, unmounted, end message.
 WorkerOutcome endDone(int student, int result);
 
+// The copies leave their data in the appliance's memory, to be written to the
+// stick later: a stick that takes no writes would be reported done, and one pulled
+// after "done" would lose its data. Opened when the worker starts (from then on
+// every write error of that file system is seen), flushed before it ends as done.
+struct StickSync {
+    explicit StickSync(const std::string& root);
+    ~StickSync();
+    StickSync(const StickSync&) = delete;
+    StickSync& operator=(const StickSync&) = delete;
+    // true when everything written to the stick since the start is on it.
+    bool flushed();
+
+    std::string root;
+    int fd;
+};
+
 // A cancelled copy stays cancelled: once a copy of the worker returned -5, the
 // worker's result is -5 even if a later copy (which returns -5 at once while the
 // request stands) found nothing to do.

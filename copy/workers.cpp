@@ -41,6 +41,13 @@ WorkerOutcome endFor(const Direction& d, int r) {
     return endStudentFailed(d.student, r == d.studentLost, r);
 }
 
+// Done only once the data is on the destination stick; a stick that refuses it
+// failed like a file that failed three times.
+WorkerOutcome endDoneIfWritten(const Direction& d, StickSync& sync, int result) {
+    if (!sync.flushed()) return endFor(d, -3);
+    return endDone(d.student, result);
+}
+
 void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
 
 // The listed folders of /replist, from sourceRoot + F to destinationRoot + F.
@@ -79,6 +86,7 @@ bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d, Wor
 WorkerOutcome distributeBody(int srcStick, int student) {
     const Direction d = distributeTo(student);
     changeLedStatus(student, kStatusBusy);
+    StickSync sync(studentRoot(student));
     const std::string inFolder = studentRoot(student) + "/TAMVIK-IN/";
     const std::string documents = inFolder + "Documents";
     (void)createDir(documents);
@@ -99,7 +107,7 @@ WorkerOutcome distributeBody(int srcStick, int student) {
         if (endsWorker(d, r)) return endFor(d, r);
         copy.result = carryCancel(copy.result, r);
     }
-    return endDone(student, copy.result);
+    return endDoneIfWritten(d, sync, copy.result);
 }
 
 std::string collectFolder(int sessionNo, int student, const std::string& label) {
@@ -119,6 +127,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
         printf("process_cp_tamvik_n1 path too long %s\n", documents.c_str());
         return endStudentFailed(student, false, -3);
     }
+    StickSync sync(kMasterMount);
     (void)createDir(folder);
     (void)createDir(documents);
     const std::string root = studentRoot(student) + "/";
@@ -129,7 +138,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
     if (!list.isOpen()) {
         // Unlike distribute, no fallback copy without the list.
         logEvt(kNoRepList, processId, -1);
-        return endDone(student, r);
+        return endDoneIfWritten(d, sync, r);
     }
     ListedCopy copy{root, folder + "/", student, kMasterSlot, false, "", r};
     WorkerOutcome outcome{};
@@ -142,7 +151,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
         if (endsWorker(d, r)) return endFor(d, r);
         copy.result = carryCancel(copy.result, r);
     }
-    return endDone(student, copy.result);
+    return endDoneIfWritten(d, sync, copy.result);
 }
 
 }  // namespace
@@ -151,7 +160,10 @@ int process_cp_tamvik(int copyMode, const std::string& source, const std::string
                       int srcStick, int dstStick) {
     // Whole-stick mode: one tree copy; the job sets the status codes and unmounts.
     return runCopyWorker([&]() -> WorkerOutcome {
-        return {cp_tamvik(copyMode, source, destination, srcStick, dstStick, 0), true};
+        StickSync sync(destination);
+        int result = cp_tamvik(copyMode, source, destination, srcStick, dstStick, 0);
+        if ((result == 0 || result == -5) && !sync.flushed()) result = -3;
+        return {result, true};
     });
 }
 

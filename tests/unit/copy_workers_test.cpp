@@ -302,6 +302,20 @@ TEST_F(CopyWorkers, CancelBeforeAndDuringACopy) {
     unlink("/tmp/bt4.cmd");
 }
 
+TEST_F(CopyWorkers, StickThatTakesNoWritesIsNeverDone) {
+    // Every write of the copy lands in memory first; only writing it out fails.
+    freshStick(0, {"TAMVIK-OUT"});
+    freshStick(1, {"TAMVIK-IN"});
+    freshStick(2, {});
+    writeText(kCopyOut + "/doc.txt", "doc");
+    sim::failWrites(1);
+    sim::failWrites(2);
+    EXPECT_EQ(process_cp_tamvik_1n(0, kCopyOut, "", 0, 1), -3);
+    EXPECT_EQ(sim::word(1), 3) << "not done: the job marks it failed";
+    EXPECT_FALSE(mounted(1));
+    EXPECT_EQ(process_cp_tamvik(0, kCopyOut, root(2), 0, 2), -3);
+}
+
 TEST_F(CopyWorkers, PulledSticksEndTheirWorkers) {
     freshStick(0, {"TAMVIK-OUT"});
     freshStick(1, {"TAMVIK-IN"});
