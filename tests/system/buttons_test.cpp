@@ -40,16 +40,22 @@ bool boardShows(bool masterLit, int first, int second) {
     }, kLong);
 }
 
-// The pattern holds for eight frames in a row, so it is not a blink.
+// The pattern holds for eight frames in a row, so it is not a blink. The job's own
+// tail may still write the ready pattern once after its file is gone, so the run
+// of eight frames may start late.
 bool showsSteadily(const std::string& leds) {
-    if (!sim::waitFor([&] { return sim::functionLeds() == leds; }, kLong)) return false;
-    const size_t until = sim::boardBytes().size() + 8;
-    bool steady = true;
-    sim::waitFor([&] {
-        steady = steady && sim::functionLeds() == leds;
-        return sim::boardBytes().size() >= until;
+    size_t runStart = 0;
+    bool inRun = false;
+    return sim::waitFor([&] {
+        const size_t frames = sim::boardBytes().size();
+        if (sim::functionLeds() != leds) {
+            inRun = false;
+            return false;
+        }
+        if (!inRun) runStart = frames;
+        inRun = true;
+        return frames >= runStart + 8;
     }, kLong);
-    return steady;
 }
 
 bool presenceIs(std::initializer_list<int> slots) {
@@ -67,7 +73,9 @@ bool presenceIs(std::initializer_list<int> slots) {
 // waits for the job to end.
 void runJob(std::initializer_list<int> buttons, int job) {
     for (int b : buttons) sim::pressButton(b);
-    EXPECT_TRUE(sim::waitFor([job] { return exists(marker(job)); }, kLong)) << "job " << job;
+    // The job file comes last: until it exists the request is not complete.
+    EXPECT_TRUE(sim::waitFor([job] { return exists(marker(job)) && exists(jobFile(job)); }, kLong))
+        << "job " << job;
     for (int b : buttons) sim::releaseButton(b);
     EXPECT_TRUE(sim::waitFor([job] { return !exists(jobFile(job)); }, kJob)) << "job " << job;
 }
@@ -82,7 +90,7 @@ void runClear(bool shift) {
     sim::releaseButton(kShift);
     std::this_thread::sleep_for(500ms);  // the operator lets go; the panel looks every 100 ms
     sim::pressButton(kClear);
-    EXPECT_TRUE(sim::waitFor([job] { return exists(marker(job)); }, kLong));
+    EXPECT_TRUE(sim::waitFor([job] { return exists(marker(job)); }, kLong));   // after the job file
     sim::releaseButton(kClear);
     EXPECT_TRUE(sim::waitFor([job] { return !exists(jobFile(job)); }, kJob));
 }
@@ -107,6 +115,11 @@ class Buttons : public testing::Test {
 protected:
     static void SetUpTestSuite() { sim::startDaemon(); }
     static void TearDownTestSuite() { sim::stopDaemon(); }
+    void TearDown() override {
+        if (!HasFailure()) return;
+        const std::string log = sim::consoleLog();
+        printf("console log, last part:\n%s\n", log.substr(log.size() > 6000 ? log.size() - 6000 : 0).c_str());
+    }
 };
 
 TEST_F(Buttons, StickLedsShowTheSticksPresent) {
