@@ -50,9 +50,9 @@ WorkerOutcome endDoneIfWritten(const Direction& d, StickSync& sync, int result) 
 
 void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
 
-// The listed folders of /replist, from sourceRoot + F to destinationRoot + F.
-// found tells whether any listed folder exists on the source stick; lastEntry is
-// the last line read. Returns true when a copy ended the worker (outcome set).
+// The copies of the folders named in /replist, from sourceRoot + F to
+// destinationRoot + F. found: a listed folder exists on the source stick;
+// lastEntry: the last line read; result: the worker's result so far.
 struct ListedCopy {
     std::string sourceRoot;        // ends with "/"
     std::string destinationRoot;   // ends with "/"
@@ -63,12 +63,14 @@ struct ListedCopy {
     int result = 0;
 };
 
+// Returns true when a copy ended the worker (outcome set); a listed folder the
+// source stick lacks is passed over.
 bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d, WorkerOutcome& outcome) {
     std::string piece;
     while (list.readPiece(piece)) {
         copy.lastEntry = trimmedEntry(piece);
         std::string source = copy.sourceRoot + copy.lastEntry;
-        if (direxist(source) != 0) continue;   // a listed folder the stick lacks
+        if (direxist(source) != 0) continue;
         copy.found = true;
         std::string destination = copy.destinationRoot + copy.lastEntry;
         (void)createDir(destination);
