@@ -1,10 +1,12 @@
 // Requesting a job the way the button panel does, and knowing when the operation
 // process is done with it, for the system tests of distribute, collect and clear.
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -78,6 +80,16 @@ inline std::string logTail() {
     size_t keep = getenv("STICKDUP_JOBS_LOG") ? log.size() : 6000;
     return log.size() > keep ? log.substr(log.size() - keep) : log;
 }
+
+// One look at a stick (each look mounts it privately, which is slow under the
+// user-mode kernel), then any number of questions about it.
+struct Tree {
+    std::vector<std::string> entries;
+    explicit Tree(int slot) : entries(sim::stickTree(slot)) {}
+    bool has(const std::string& path) const {
+        return std::find(entries.begin(), entries.end(), path) != entries.end();
+    }
+};
 
 // No stick may stay mounted once a job is over.
 inline bool noStickMounted() {
