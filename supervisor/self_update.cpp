@@ -164,7 +164,12 @@ void updateDup() {
         return;
     }
     const std::string archivePath = kMasterRoot + name;
-    if (fileexist(archivePath) != 0 || !unpackArchive(archivePath)) {
+    if (fileexist(archivePath) != 0) {
+        printf("update: %s is gone.\n", archivePath.c_str());
+        showReadyPattern();
+        return;
+    }
+    if (!unpackArchive(archivePath)) {
         showReadyPattern();
         return;
     }
