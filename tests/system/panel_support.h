@@ -23,10 +23,10 @@ constexpr auto kLong = 60s;
 constexpr auto kJob = 600s;              // a job under the slow kernel, formats included
 
 inline sim::StickSpec stickOf(int sizeKiB, const std::string& label = "") {
-    sim::StickSpec spec;
-    spec.sizeKiB = sizeKiB;
-    spec.label = label;
-    return spec;
+    sim::StickSpec stick;
+    stick.sizeKiB = sizeKiB;
+    stick.label = label;
+    return stick;
 }
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

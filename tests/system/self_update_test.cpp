@@ -46,9 +46,9 @@ void freshMaster(const std::string& name, const std::string& content) {
     (void)system("umount /tmp/tamvikma1 2>/dev/null");
     if (plugged) sim::pullStick(0);
     plugged = true;
-    sim::StickSpec spec;
-    spec.sizeKiB = 16 * 1024;
-    ASSERT_TRUE(sim::plugStick(0, spec));
+    sim::StickSpec stick;
+    stick.sizeKiB = 16 * 1024;
+    ASSERT_TRUE(sim::plugStick(0, stick));
     ASSERT_TRUE(sim::putFile(0, name, content)) << name;
     ASSERT_TRUE(sim::waitFor([] { return sim::word(0) == 2; }, kLong));
 }
