@@ -68,6 +68,7 @@ write_job() {
     printf 'SIM_CWD=%q\n' "$cwd"
     printf 'SIM_SHARES=('; printf '%q ' "${shares[@]}"; printf ')\n'
     printf 'SIM_KEEPING=%q\n' "$keep"
+    printf 'SIM_INTERACTIVE=%q\n' "$([ -t 0 ] && echo 1)"
     printf 'export SIM_MODE=%q PATH=%q HOME=/root LANG=C.UTF-8\n' "$mode" "$SIM_PATH"
     # Test selection and output settings travel in; nothing else of the caller's
     # environment does, so every run starts alike.
