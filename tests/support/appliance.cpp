@@ -91,16 +91,12 @@ int runProgram(const std::vector<std::string>& args, std::string* out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int runStickTool(const std::vector<std::string>& args, std::string* out = nullptr) {
-    if (!kernelModeOrFail("stick " + args[0])) return -1;
+// Runs the stick tool and reports a failure loudly (once); true when it succeeded.
+bool stickTool_or_fail(const std::vector<std::string>& args, std::string* out = nullptr) {
+    if (!kernelModeOrFail("stick " + args[0])) return false;
     std::vector<std::string> argv{kStickTool};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, out);
-}
-
-// Runs the stick tool and reports a failure loudly; true when it succeeded.
-bool stickTool_or_fail(const std::vector<std::string>& args, std::string* out = nullptr) {
-    int status = runStickTool(args, out);
+    int status = runProgram(argv, out);
     if (status == 0) return true;
     std::string line;
     for (const auto& a : args) line += " " + a;

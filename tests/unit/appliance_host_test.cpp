@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -59,4 +60,14 @@ TEST(ApplianceHost, DaemonStartsAtRootAndStopsWithItsFamily) {
     sim::stopDaemon();
     EXPECT_FALSE(sim::daemonRunning());
     EXPECT_NE(kill(-pid, 0), 0);   // no process of its group is left
+}
+
+TEST(ApplianceHost, HelpersFailLoudly) {
+    // A helper that cannot do its work must fail the test, never pass it quietly.
+    EXPECT_NONFATAL_FAILURE(sim::plugStick(1), "KERNEL test");
+    EXPECT_NONFATAL_FAILURE(sim::plugStick(17), "slot 17");
+    EXPECT_NONFATAL_FAILURE((void)sim::word(109), "outside the segment");
+    sim::removeGpio(sim::kLed3);
+    EXPECT_EQ(sim::functionLeds(), "0?00");
+    EXPECT_NONFATAL_FAILURE(sim::pressButton(sim::kLed3), "gpio14");
 }

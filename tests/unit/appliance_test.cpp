@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -56,6 +57,7 @@ TEST(ApplianceKernel, SticksBehaveLikeRealOnes) {
     odd.rawLabel = true;
     ASSERT_TRUE(sim::plugStick(3, odd));
     EXPECT_EQ(sim::stickLabel(3), "A\"B.é");
+    EXPECT_NONFATAL_FAILURE(sim::plugStick(4, {8 * 1024, "A.B"}), "stick plug 4");   // mkfs.vfat refuses it
     EXPECT_EQ(sim::stickNode(2), "/dev/tmvl2-part");
     EXPECT_EQ(sim::stickNode(0), "/dev/tmvm1-part3");
     struct stat st;
@@ -99,10 +101,15 @@ TEST(ApplianceKernel, SticksBehaveLikeRealOnes) {
     EXPECT_EQ(sh("umount -l /tmp/tamvikel1"), 0);
     EXPECT_FALSE(mountedAt("/tmp/tamvikel1"));
 
-    // Plugged again: the same content on a fresh device.
+    EXPECT_NONFATAL_FAILURE(sim::stickRead(1, "a.bin"), "cannot mount stick 1");
+
+    // Plugged again: the same content on a fresh device, slow or not.
     ASSERT_TRUE(sim::replugStick(1));
     EXPECT_EQ(sim::stickRead(1, "a.bin"), "ab");
     EXPECT_EQ(sim::stickLabel(1), "CLASS B");
+    sim::slowStick(1, 20);
+    EXPECT_TRUE(sim::putFile(1, "slow.txt", "late"));
+    EXPECT_EQ(sim::stickRead(1, "slow.txt"), "late");
 }
 
 TEST(ApplianceKernel, BoardFilesShimsAndSegment) {
