@@ -17,7 +17,7 @@ build_root() {
   cp -as /usr/sbin "$root/sbin"
   local lib
   for lib in lib lib32 lib64; do
-    [ -e "/usr/$lib" ] && ln -s "usr/$lib" "$root/$lib"
+    if [ -e "/usr/$lib" ]; then ln -s "usr/$lib" "$root/$lib"; fi
   done
 
   # Shims for what the board has and this machine does not; each logs its calls.

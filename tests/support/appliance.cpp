@@ -5,9 +5,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mount.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +67,12 @@ int runProgram(const std::vector<std::string>& args, std::string* out) {
     fflush(stdout);
     fflush(stderr);
     pid_t pid = fork();
+    if (pid < 0) {
+        ADD_FAILURE() << "sim: fork for " << args[0] << ": " << strerror(errno);
+        close(fds[0]);
+        close(fds[1]);
+        return -1;
+    }
     if (pid == 0) {
         dup2(fds[1], 1);
         close(fds[0]);
