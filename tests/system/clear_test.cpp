@@ -14,16 +14,7 @@ using namespace std::chrono_literals;
 using Entries = std::vector<std::string>;
 using jobtest::Tree;
 
-class Clear : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { sim::startDaemon(); }
-    static void TearDownTestSuite() { sim::stopDaemon(); }
-    void TearDown() override {
-        EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        if (HasFailure() || getenv("STICKDUP_JOBS_LOG")) printf("%s\n", jobtest::logTail().c_str());
-        jobtest::pullAll();
-    }
-};
+class Clear : public jobtest::JobTest {};
 
 TEST_F(Clear, FolderModeWithoutMasterFormatsKeepingTheLabel) {
     ASSERT_TRUE(sim::plugStick(1, jobtest::stick(100 * 1024, "CLASS B")));   // formatted

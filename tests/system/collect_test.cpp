@@ -16,32 +16,14 @@ namespace {
 using namespace std::chrono_literals;
 using Entries = std::vector<std::string>;
 using jobtest::Tree;
-constexpr long kMiB = 1 << 20;
 constexpr const char* kSlowCopy = "/tmp/tamvikma1/TAMVIK-IN/SESSION1/UE1/Documents/a/slow.bin";
 
-class Collect : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { sim::startDaemon(); }
-    static void TearDownTestSuite() { sim::stopDaemon(); }
-    void TearDown() override {
-        EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        if (HasFailure() || getenv("STICKDUP_JOBS_LOG")) printf("%s\n", jobtest::logTail().c_str());
-        jobtest::pullAll();
-    }
-    // A student whose first folder takes seconds to read, so a test can act mid-copy;
-    // the second folder is entered (and both sticks checked again) only after it.
-    static void plugSlowStudent(int slot) {
-        ASSERT_TRUE(sim::plugStick(slot));
-        ASSERT_TRUE(sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2 * kMiB));
-        ASSERT_TRUE(sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after"));
-        sim::slowStick(slot, 100);
-    }
-};
+class Collect : public jobtest::JobTest {};
 
 TEST_F(Collect, FolderModeLabelsAPulledStudentAndTheFirstFreeSession) {
     ASSERT_TRUE(sim::plugStick(0));
     ASSERT_TRUE(sim::putFile(0, "dup.cfg", ""));
-    plugSlowStudent(1);                                          // pulled mid-copy
+    ASSERT_TRUE(jobtest::plugSlowStick(1));                                          // pulled mid-copy
     ASSERT_TRUE(sim::plugStick(2, jobtest::stick(64 * 1024, "$(reboot) '")));
     ASSERT_TRUE(sim::putFile(2, "TAMVIK-OUT/w.txt", "w2"));
     ASSERT_TRUE(sim::plugStick(3));                              // nothing to hand in
@@ -101,41 +83,6 @@ TEST_F(Collect, WholeStickModeCopiesTheWholeStudentAndNoStudentMeansANormalEnd) 
     ASSERT_TRUE(jobtest::run(2, 2));
     EXPECT_EQ(sim::word(0), 4);
     EXPECT_FALSE(Tree(0).has("TAMVIK-IN/SESSION2/"));
-}
-
-TEST_F(Collect, RoomOnTheMasterAMasterPulledMidCopyAndACancelWhileMeasuring) {
-    // The master's free space is measured before each student: it fills up.
-    ASSERT_TRUE(sim::plugStick(0, jobtest::stick(8 * 1024)));
-    ASSERT_TRUE(sim::plugStick(1));
-    ASSERT_TRUE(sim::plugStick(2));
-    ASSERT_TRUE(sim::putBigFile(1, "TAMVIK-OUT/a.bin", 5 * kMiB));
-    ASSERT_TRUE(sim::putBigFile(2, "TAMVIK-OUT/b.bin", 4 * kMiB));
-    ASSERT_TRUE(jobtest::run(2, 2));
-    EXPECT_EQ(sim::word(1), 4);
-    EXPECT_EQ(sim::word(2), 7);
-    EXPECT_FALSE(Tree(0).has("TAMVIK-IN/SESSION1/UE2/"));
-    EXPECT_NE(sim::consoleLog().find("if ((sticksN[j][1] * 520) > fsp * 1000)"), std::string::npos);
-
-    // The master pulled during a copy stops the job.
-    ASSERT_TRUE(sim::plugStick(0));
-    plugSlowStudent(1);
-    auto run = jobtest::request(2);
-    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
-    sim::pullStick(0);
-    ASSERT_TRUE(jobtest::finished(run, 1));
-    EXPECT_EQ(sim::word(0), 7);
-    EXPECT_EQ(sim::word(1), 7);
-    EXPECT_EQ(sim::word(2), 2);
-
-    // A cancel after the first stick was measured: the session is still made.
-    ASSERT_TRUE(sim::plugStick(0));
-    ASSERT_TRUE(sim::plugStick(1));                              // empty: measured as 7
-    run = jobtest::request(2);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 7; }, 120s));
-    sim::touch("/tmp/bt4.cmd");
-    ASSERT_TRUE(jobtest::finished(run, 3));
-    EXPECT_EQ(Tree(0).entries, (Entries{"TAMVIK-IN/", "TAMVIK-IN/SESSION1/", "TAMVIK-OUT/"}));
-    EXPECT_EQ(sim::word(0), 4);
 }
 
 }  // namespace

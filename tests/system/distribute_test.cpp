@@ -16,34 +16,13 @@ namespace {
 using namespace std::chrono_literals;
 using Entries = std::vector<std::string>;
 using jobtest::Tree;
-constexpr long kMiB = 1 << 20;
 constexpr const char* kSlowCopy = "/tmp/tamvikel1/TAMVIK-IN/Documents/a/slow.bin";
 
-class Distribute : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { sim::startDaemon(); }
-    static void TearDownTestSuite() { sim::stopDaemon(); }
-    void TearDown() override {
-        EXPECT_TRUE(jobtest::noStickMounted()) << sim::readFile("/proc/mounts");
-        if (HasFailure() || getenv("STICKDUP_JOBS_LOG")) printf("%s\n", jobtest::logTail().c_str());
-        jobtest::pullAll();
-    }
-    // A master whose first folder takes seconds to read, so a test can act mid-copy;
-    // the second folder is entered (and both sticks checked again) only after it.
-    // 2 MiB is more than a 2 MiB stick can take.
-    static void plugSlowMaster(bool withLog) {
-        ASSERT_TRUE(sim::plugStick(0));
-        ASSERT_TRUE(sim::putBigFile(0, "TAMVIK-OUT/a/slow.bin", 2 * kMiB));
-        ASSERT_TRUE(sim::putFile(0, "TAMVIK-OUT/b/after.txt", "after"));
-        if (withLog) {
-            ASSERT_TRUE(sim::putFile(0, "dup.cfg", ""));
-        }
-        sim::slowStick(0, 100);
-    }
-};
+class Distribute : public jobtest::JobTest {};
 
 TEST_F(Distribute, FolderModeChecksEveryStickAndOutlivesAStudentPulledMidCopy) {
-    plugSlowMaster(true);
+    ASSERT_TRUE(jobtest::plugSlowStick(0));
+    ASSERT_TRUE(sim::putFile(0, "dup.cfg", ""));
     ASSERT_TRUE(sim::plugStick(1));                              // pulled mid-copy
     ASSERT_TRUE(sim::plugStick(2, jobtest::stick(2 * 1024)));    // too small
     ASSERT_TRUE(sim::plugStick(3, jobtest::stick(64 * 1024, "CLASS A")));
@@ -102,49 +81,6 @@ TEST_F(Distribute, WholeStickModeClearsKeepingTheLabelThenCopiesTheMaster) {
     }
     EXPECT_EQ(sim::stickLabel(1), "CL B");
     EXPECT_EQ(sim::word(0), 4);
-}
-
-TEST_F(Distribute, CancelsInEachPlaceAndAMasterPulledMidCopy) {
-    plugSlowMaster(false);
-    ASSERT_TRUE(sim::plugStick(1));
-    ASSERT_TRUE(sim::plugStick(2));
-    // In the first pass: no stick is copied to.
-    sim::setWord(0, -1);
-    auto run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(0) == 3; }, 120s));
-    sim::touch("/tmp/bt4.cmd");
-    ASSERT_TRUE(jobtest::finished(run, 3));       // resetDuplicator removes the job file too
-    EXPECT_EQ(sim::word(0), 4);
-    EXPECT_FALSE(sim::stickHas(1, "TAMVIK-IN/Documents"));
-    EXPECT_NE(access("/tmp/bt4.cmd", F_OK), 0);
-
-    // Inside the copy: the copy engine stops, the stick is marked failed.
-    run = jobtest::request(1);
-    ASSERT_TRUE(jobtest::waitPath(kSlowCopy));
-    sim::touch("/tmp/bt4.cmd");
-    ASSERT_TRUE(jobtest::finished(run, 2));
-    EXPECT_EQ(sim::word(1), 7);
-    EXPECT_EQ(sim::word(2), 2);
-    EXPECT_EQ(sim::word(0), 4);
-    EXPECT_FALSE(sim::stickHas(1, "TAMVIK-IN/Documents/b/after.txt"));
-
-    // Between sticks: the first is served, the second is not.
-    run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 4; }, 300s));
-    sim::touch("/tmp/bt4.cmd");
-    ASSERT_TRUE(jobtest::finished(run, 3));
-    EXPECT_EQ(sim::word(2), 2);
-    EXPECT_TRUE(Tree(1).has("TAMVIK-IN/Documents/b/after.txt"));
-    EXPECT_FALSE(Tree(2).has("TAMVIK-IN/Documents/"));
-
-    // The master pulled while a copy runs stops the job at once.
-    run = jobtest::request(1);
-    ASSERT_TRUE(sim::waitFor([] { return sim::word(1) == 3; }, 300s));
-    sim::pullStick(0);
-    ASSERT_TRUE(jobtest::finished(run, 1));
-    EXPECT_EQ(sim::word(0), 7);
-    EXPECT_EQ(sim::word(1), 7);
-    EXPECT_EQ(sim::word(2), 2);                  // never reached
 }
 
 }  // namespace

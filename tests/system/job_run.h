@@ -3,12 +3,15 @@
 #pragma once
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/appliance.h"
 
@@ -26,13 +29,15 @@ inline sim::StickSpec stick(int sizeKiB, const std::string& label = "", int part
 
 inline std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
-// How often the console log shows the removal of the job's file. The job removes it
-// at its normal end (only in folder mode: whole-stick runs remove the folder-mode
-// file), resetDuplicator on a cancel, and the runner always, last.
+// How often the operation process has removed the job's file: its event log records
+// each command once it has run. The job removes the file at its normal end (only in
+// folder mode: whole-stick runs remove the folder-mode file), resetDuplicator on a
+// cancel, and the runner always, last. (The console log's echo line comes before the
+// command runs, too early to request the next job.)
 inline int removals(int job) {
-    std::string log = sim::consoleLog(), echo = "rm " + jobFile(job) + " ";
+    std::string log = sim::readFile("/tmp/logC.txt"), done = "= to_system rm " + jobFile(job) + "\n";
     int count = 0;
-    for (size_t at = log.find(echo); at != std::string::npos; at = log.find(echo, at + 1)) ++count;
+    for (size_t at = log.find(done); at != std::string::npos; at = log.find(done, at + 1)) ++count;
     return count;
 }
 
@@ -95,5 +100,28 @@ struct Tree {
 inline bool noStickMounted() {
     return sim::readFile("/proc/mounts").find("/tmp/tamvik") == std::string::npos;
 }
+
+// A stick whose first folder of work takes seconds to read, so a test can act in the
+// middle of a copy from it; the second folder is entered (and both sticks checked
+// again) only after it. 2 MiB is more than a 2 MiB stick can take.
+inline bool plugSlowStick(int slot) {
+    bool ok = sim::plugStick(slot) && sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2L << 20) &&
+              sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after");
+    sim::slowStick(slot, 100);
+    return ok;
+}
+
+// One daemon for all tests of a binary (one boot); every test leaves no stick
+// mounted and pulls its sticks.
+class JobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sim::startDaemon(); }
+    static void TearDownTestSuite() { sim::stopDaemon(); }
+    void TearDown() override {
+        EXPECT_TRUE(noStickMounted()) << sim::readFile("/proc/mounts");
+        if (HasFailure() || getenv("STICKDUP_JOBS_LOG")) printf("%s\n", logTail().c_str());
+        pullAll();
+    }
+};
 
 }  // namespace jobtest
