@@ -114,7 +114,7 @@ bool stickTool_or_fail(const std::vector<std::string>& args, std::string* out = 
 std::string stickDevice(int slot) {
     std::istringstream state(readFile(std::string(kStickStateDir) + std::to_string(slot) + ".state"));
     for (std::string line; std::getline(state, line);)
-        if (line.rfind("dm=", 0) == 0) return "/dev/mapper/" + line.substr(3);
+        if (line.rfind("kname=", 0) == 0) return "/dev/" + line.substr(6);
     return "";
 }
 
