@@ -11,16 +11,17 @@ check() {   # check WHAT EXPECTED ACTUAL
 }
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+marker=$(mktemp /tmp/appliance-cli-marker.XXXXXX)   # in the host's /tmp: must not show inside
+trap 'rm -rf "$scratch" "$marker"' EXIT
 export TMPDIR=$scratch/tmp
 mkdir "$TMPDIR"
 
 case "$mode" in
   host|kernel)
-    "$appliance" "--$mode" -- bash -c 'echo out; echo err >&2; ls /tmp | wc -l; exit 7' \
+    "$appliance" "--$mode" -- bash -c 'echo out; echo err >&2; ls "$1" 2>/dev/null; exit 7' - "$marker" \
       >"$scratch/out" 2>"$scratch/err"
     check "exit status" 7 "$?"
-    check "standard output" "$(printf 'out\n0')" "$(cat "$scratch/out")"
+    check "standard output (and the host's /tmp unseen)" out "$(cat "$scratch/out")"
     check "standard error" err "$(cat "$scratch/err")"
     "$appliance" "--$mode" -- bash -c 'kill -KILL $$' 2>/dev/null
     check "status of a killed command" 137 "$?"
