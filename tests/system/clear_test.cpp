@@ -44,6 +44,7 @@ TEST_F(Clear, SpecialFolderVariantEmptiesOnlyTheSubjectFoldersUntilACancel) {
         ASSERT_TRUE(sim::putFile(slot, "Maths-out/work/w.txt", "w"));
         ASSERT_TRUE(sim::putFile(slot, "keep.txt", "k"));
     }
+    sim::setWord(3, -1);
     auto run = jobtest::request(3);
     ASSERT_TRUE(sim::waitFor([] { return sim::word(3) == 4; }, 200s));
     sim::touch("/tmp/bt4.cmd");                           // looked at between sticks only
