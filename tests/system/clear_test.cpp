@@ -41,7 +41,7 @@ TEST_F(Clear, SpecialFolderVariantEmptiesOnlyTheSubjectFoldersUntilACancel) {
     for (int slot : {3, 4}) {
         ASSERT_TRUE(sim::plugStick(slot));
         ASSERT_TRUE(sim::putFile(slot, "Maths-in/sheet.txt", "s"));
-        ASSERT_TRUE(sim::putFile(slot, "Maths-out/work/w.txt", "w"));
+        ASSERT_TRUE(sim::putFile(slot, "Maths-out/travail/w.txt", "w"));
         ASSERT_TRUE(sim::putFile(slot, "keep.txt", "k"));
     }
     sim::setWord(3, -1);
@@ -50,7 +50,7 @@ TEST_F(Clear, SpecialFolderVariantEmptiesOnlyTheSubjectFoldersUntilACancel) {
     sim::touch("/tmp/bt4.cmd");                           // looked at between sticks only
     ASSERT_TRUE(jobtest::finished(run, 3));
     EXPECT_EQ(Tree(3).entries, (Entries{"Maths-in/", "Maths-out/", "keep.txt"}));
-    EXPECT_TRUE(Tree(4).has("Maths-out/work/w.txt"));
+    EXPECT_TRUE(Tree(4).has("Maths-out/travail/w.txt"));
     EXPECT_EQ(sim::word(4), 2);
 }
 
