@@ -13,6 +13,7 @@
 #include "indicators/function_leds.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
+#include "supervisor/process_frame.h"
 #include "supervisor/shell_runner.h"
 
 namespace {
@@ -82,6 +83,11 @@ bool resultOnDisplay(int job) {
     // While the job file exists the job still runs and the LEDs belong to it.
     return fileexist(jobFile) != 0 && fileexist(marker) == 0;
 }
+
+// Whether the last frame wrote a result pattern. A dismissal writes the ready
+// pattern while this process may be writing the result it read a moment before;
+// the frame after it restores the ready pattern, so no stale result stays lit.
+bool gResultShown = false;
 
 }  // namespace
 
@@ -157,11 +163,16 @@ void optiswitchled() {
     // bury the console and event logs.
     (void)system(masterLedCommand(frame.masterLit).c_str());
     (void)system(expanderCommand(frame).c_str());   // a board that does not answer keeps its state
+    bool shown = false;
     for (const PatternRow& row : kPatterns) {
         if (!resultOnDisplay(row.job)) continue;
         for (const LedWrite& write : resultPattern(row.job, frame.noFailure, blkFlg))
             (void)cmdLed(write.led, write.value);
+        shown = true;
     }
+    // Only a dismissal removes "/tmp/showresult.cmd"; a new job keeps it and owns the LEDs.
+    if (gResultShown && !shown && fileexist("/tmp/showresult.cmd") != 0) showReadyPattern();
+    gResultShown = shown;
 }
 
 void mainhubctrl() {

@@ -146,6 +146,19 @@ TEST_F(ButtonsHost, ConfirmedClearGestureRequestsTheClear) {
     EXPECT_TRUE(sim::waitFor([] { return !exists("/tmp/bt3.cmd"); }, kLong));
 }
 
+// A dismissal writes the ready pattern while the LED process may still be writing
+// the result it read a moment before. Here the markers vanish with nobody writing
+// the ready pattern: the LED process itself must not leave the old result lit.
+TEST_F(ButtonsHost, NoResultPatternOutlivesItsMarkers) {
+    ASSERT_TRUE(exists("/tmp/showresult3.cmd"));
+    ASSERT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0100"; }, kLong));   // clear: LED3
+    ASSERT_EQ(unlink("/tmp/showresult3.cmd"), 0);
+    ASSERT_EQ(unlink("/tmp/showresult.cmd"), 0);
+    EXPECT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0011"; }, kLong));
+    ASSERT_TRUE(sim::touch("/tmp/showresult.cmd"));     // the display the next test dismisses
+    ASSERT_TRUE(sim::touch("/tmp/showresult3.cmd"));
+}
+
 TEST_F(ButtonsHost, ShiftDismissesTheResultThenHeldLongShutsDown) {
     ASSERT_TRUE(exists("/tmp/showresult3.cmd"));
     sim::pressButton(kShift);
