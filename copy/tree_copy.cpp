@@ -22,6 +22,7 @@
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
+#include "supervisor/file_handles.h"
 
 namespace {
 
@@ -41,16 +42,6 @@ constexpr int kFileFailed = -3;
 // time, and allocating 512 KiB per file would cost more than small files do.
 char gReadBuffer[kStreamBuffer];
 char gWriteBuffer[kStreamBuffer];
-
-struct FileCloser {
-    void operator()(FILE* f) const { (void)fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct DirCloser {
-    void operator()(DIR* d) const { (void)closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }
 

@@ -23,6 +23,7 @@
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
+#include "supervisor/file_handles.h"
 
 // File-local pieces live inside namespace jobs, so the shared job constants win
 // over any of the same name elsewhere.
@@ -33,11 +34,6 @@ constexpr int kOperationLog = 1;       // the workers write into the operation l
 constexpr int kWorkerCountdown = 120;  // a format may take a while before it answers
 constexpr int kLabelSize = 20;         // FAT labels hold at most 11 characters
 constexpr int kFormatFailed = -1;
-
-struct DirCloser {
-    void operator()(DIR* d) const { (void)closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
 
 // The worker's first steps: read the label while still logging as the operation
 // process, then take the worker's role and mark the stick.

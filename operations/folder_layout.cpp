@@ -12,6 +12,7 @@
 #include "supervisor/file_helpers.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
+#include "supervisor/file_handles.h"
 
 namespace {
 
@@ -20,16 +21,6 @@ constexpr const char* kTelvoListFile = "/tmp/repTelvo.txt";
 constexpr size_t kListLineSize = 150;   // the readers' line buffer, terminator included
 constexpr int kCreateAttempts = 3;
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
-
-struct FileCloser {
-    void operator()(FILE* f) const { (void)fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-struct DirCloser {
-    void operator()(DIR* d) const { (void)closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
 
 std::string trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(kWhiteSpace);

@@ -12,16 +12,12 @@
 #include "supervisor/operation_runner.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
+#include "supervisor/file_handles.h"
 
 namespace jobs {
 namespace {
 
 constexpr int kListLineSize = 150;   // a longer line is read in pieces, each an entry
-
-struct FileCloser {
-    void operator()(FILE* f) const { (void)fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "supervisor/process_frame.h"
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
+#include "supervisor/file_handles.h"
 
 namespace {
 
@@ -46,14 +47,10 @@ constexpr useconds_t kHoldMicros = 200000;
 constexpr int kConfirmReads = 30;                // then about three seconds to press again
 constexpr useconds_t kConfirmMicros = 100000;
 
-struct FileCloser {
-    void operator()(FILE* file) const { (void)fclose(file); }
-};
-
 // The value file is opened anew for every read, as the sysfs value only shows the
 // line's level at open time.
 bool pressed_or_exit(const Button& button) {
-    std::unique_ptr<FILE, FileCloser> file(fopen(button.valueFile, "r"));
+    File file(fopen(button.valueFile, "r"));
     if (!file) {
         printf("%s\n", button.message);
         if (button.errorPattern) showErrorPattern();

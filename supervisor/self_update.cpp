@@ -23,6 +23,7 @@
 #include "supervisor/process_frame.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
+#include "supervisor/file_handles.h"
 
 namespace {
 
@@ -37,13 +38,6 @@ constexpr const char* kWorkFolder = "/tmp/update";
 constexpr const char* kUpdateScript = "/tmp/update/ruzedirevora.sh";
 constexpr useconds_t kSignalStepMicros = 500000;
 constexpr int kMasterSlot = 0;
-
-struct DirCloser {
-    void operator()(DIR* dir) const { (void)closedir(dir); }
-};
-struct FileCloser {
-    void operator()(FILE* file) const { (void)fclose(file); }
-};
 
 // All four function LEDs, in the order LED4, LED3, LED2, LED1.
 void setFunctionLeds(const char* led4, const char* led3, const char* led2, const char* led1) {
@@ -79,7 +73,7 @@ void showDoneSignal() {
 // an update archive; "" when there is none. Sets listed to false when the folder
 // cannot be listed at all.
 std::string findArchiveName(bool& listed) {
-    std::unique_ptr<DIR, DirCloser> dir(opendir(kMasterRoot));
+    Dir dir(opendir(kMasterRoot));
     listed = dir != nullptr;
     if (!dir) return "";
     while (const dirent* entry = readdir(dir.get()))
@@ -130,7 +124,7 @@ long long versionNumber(std::string_view text) {
 }
 
 long long installedVersion() {
-    std::unique_ptr<FILE, FileCloser> file(fopen(kVersionFile, "r"));
+    File file(fopen(kVersionFile, "r"));
     if (!file) return 0;
     char line[kVersionLineMax + 1];
     if (!fgets(line, sizeof line, file.get())) return 0;
