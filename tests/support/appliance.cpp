@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -329,6 +330,25 @@ std::string stickRead(int slot, const std::string& relPath) {
     return m.root().empty() ? "" : readFile(m.path(relPath));
 }
 
+std::map<std::string, std::string> stickSums(int slot) {
+    std::map<std::string, std::string> sums;
+    PrivateMount m(slot);
+    if (m.root().empty()) return sums;
+    std::vector<std::string> tree;
+    listTree(m.root(), "", tree);
+    for (const std::string& path : tree) {
+        if (path.back() == '/') {
+            sums[path] = "dir";
+            continue;
+        }
+        // FNV-1a over the content: enough to see a changed or truncated file.
+        uint64_t hash = 1469598103934665603ull;
+        for (unsigned char c : readFile(m.path(path))) hash = (hash ^ c) * 1099511628211ull;
+        sums[path] = std::to_string(hash);
+    }
+    return sums;
+}
+
 std::vector<std::string> stickTree(int slot) {
     std::vector<std::string> tree;
     PrivateMount m(slot);
@@ -418,8 +438,13 @@ pid_t startDaemon() {
         // Its own process group, so stopDaemon ends the whole family at once.
         setpgid(0, 0);
         if (chdir("/") != 0) _exit(126);
-        execl(STICKDUP_DAEMON, STICKDUP_DAEMON, static_cast<char*>(nullptr));
-        fprintf(stderr, "sim: cannot start %s: %s\n", STICKDUP_DAEMON, strerror(errno));
+        // STICKDUP_DAEMON names another build of the daemon (an ARM one), and
+        // STICKDUP_EMULATOR the program that runs it (qemu-arm-static).
+        const char* daemon = getenv("STICKDUP_DAEMON") ? getenv("STICKDUP_DAEMON") : STICKDUP_DAEMON;
+        const char* emulator = getenv("STICKDUP_EMULATOR");
+        if (emulator && *emulator) execlp(emulator, emulator, daemon, static_cast<char*>(nullptr));
+        else execl(daemon, daemon, static_cast<char*>(nullptr));
+        fprintf(stderr, "sim: cannot start %s: %s\n", daemon, strerror(errno));
         _exit(127);
     }
     setpgid(pid, pid);   // both sides set it: no window in which a kill misses it

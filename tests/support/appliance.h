@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ bool putSymlink(int slot, const std::string& relPath, const std::string& target)
 bool stickHas(int slot, const std::string& relPath);
 std::string stickRead(int slot, const std::string& relPath);
 std::vector<std::string> stickTree(int slot);            // every entry, sorted, "dir/" for folders
+std::map<std::string, std::string> stickSums(int slot);  // entry -> content hash ("dir" for folders)
 
 // ---- Buttons, LEDs, the stick LED board ----------------------------------------
 // Buttons read "1" when released; pressing writes "0". The board's lines: shift gpio3,

@@ -1,12 +1,24 @@
 # System test binaries (the real daemon in the simulated appliance)
 stickdup_test(buttons_host_test HOST system/buttons_host_test.cpp)
-stickdup_test(distribute_system_test KERNEL system/distribute_test.cpp)
-stickdup_test(collect_system_test KERNEL system/collect_test.cpp)
-stickdup_test(clear_system_test KERNEL system/clear_test.cpp)
-stickdup_test(buttons_test KERNEL system/buttons_test.cpp)
-stickdup_test(self_update_system_test KERNEL system/self_update_test.cpp)
 stickdup_test(startup_system_test KERNEL system/startup_test.cpp)
-stickdup_test(collect_cap_Slow_system_test KERNEL system/collect_cap_test.cpp)
-stickdup_test(buttons_board_test KERNEL system/buttons_board_test.cpp)
-stickdup_test(distribute_faults_system_test KERNEL system/distribute_faults_test.cpp)
-stickdup_test(collect_faults_system_test KERNEL system/collect_faults_test.cpp)
+
+# The scenario table: one appliance boot a group of rows; each boot writes its part
+# of the reliability report into report/ of the build folder.
+add_executable(scenario_test system/scenario.cpp)
+target_link_libraries(scenario_test PRIVATE stickdup_testsupport)
+target_compile_definitions(scenario_test PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
+add_dependencies(scenario_test stickdupd)
+file(STRINGS system/scenarios.txt rows REGEX "^[a-z]")
+set(groups "")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE " *\\|.*" "" group "${row}")
+  list(APPEND groups ${group})
+endforeach()
+list(REMOVE_DUPLICATES groups)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)
+foreach(group IN LISTS groups)
+  add_test(NAME scenario_${group}
+    COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group} ${STICKDUP_APPLIANCE} --kernel
+      --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report -- $<TARGET_FILE:scenario_test>)
+  set_tests_properties(scenario_${group} PROPERTIES LABELS KERNEL TIMEOUT 1200)
+endforeach()

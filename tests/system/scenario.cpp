@@ -1,0 +1,493 @@
+// The appliance end to end: the real daemon in the simulated appliance with FAT
+// sticks, driven through its buttons. Every row of scenarios.txt is one job run: the
+// sticks, the job, the faults and when they strike, what the status words and the
+// sticks must show. Besides its own checks every row checks what no job may break:
+// nothing left mounted, the result pattern (blinking when a stick failed) until
+// shift dismisses it, no file lost or changed on a stick the job only reads, no
+// file written outside the folders the job fills, every stick marked done carrying
+// its material with the same content, and no command planted in stick text run.
+// One appliance boot serves all rows of a group (STICKDUP_GROUP).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/appliance.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Sums = std::map<std::string, std::string>;
+constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
+constexpr auto kStep = 120s;    // a button's effect, a presence refresh
+constexpr auto kJob = 900s;     // a whole job under the slow kernel; beats the watchdog's 60 s
+
+struct Row {
+    std::string group, name, sticks, job, faults, words, checks;
+};
+
+std::string trim(const std::string& text) {
+    const size_t b = text.find_first_not_of(' '), e = text.find_last_not_of(' ');
+    return b == std::string::npos ? "" : text.substr(b, e - b + 1);
+}
+
+// The non-empty parts of `text` between `sep`, trimmed.
+std::vector<std::string> split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, sep);)
+        if (!trim(part).empty()) parts.push_back(trim(part));
+    return parts;
+}
+
+// "\x7c" and the like: the table's separators and bytes a terminal would hide.
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<Row> loadRows() {
+    std::vector<Row> rows;
+    std::ifstream table(STICKDUP_SCENARIOS);
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cols;
+        std::istringstream in(line);
+        for (std::string col; std::getline(in, col, '|');) cols.push_back(trim(col));
+        cols.resize(7);
+        rows.push_back({cols[0], cols[1], cols[2], cols[3], cols[4], cols[5], cols[6]});
+    }
+    return rows;
+}
+
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
+
+// ---- Sticks and their content ----------------------------------------------------
+
+// An update archive whose script leaves a trace, as the self-update unpacks it.
+std::string updateArchive() {
+    const char* make = "mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
+                       "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
+                       "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh";
+    EXPECT_EQ(system(make), 0);
+    return sim::readFile("/tmp/pkg.tar");
+}
+
+// Names a student may give files: the shell must read none of them.
+const char* const kHostileNames[] = {"$(touch pwned1)", "`touch pwned2`", "x;touch pwned3", "& touch pwned4 &",
+                                     "it's a 'quote'", " lead blank", "élève — 学生.txt", "-rf"};
+
+bool fill(int slot, const std::string& kind, const std::string& arg) {
+    const std::string s = std::to_string(slot);
+    if (kind == "material") return sim::putFile(slot, "TAMVIK-OUT/lesson.txt", "lesson") &&
+                                   sim::putFile(slot, "TAMVIK-OUT/ex/sheet.txt", "sheet");
+    if (kind == "work") return sim::putFile(slot, "TAMVIK-OUT/answer.txt", "answer " + s) &&
+                               sim::putFile(slot, "TAMVIK-OUT/sub/notes.txt", "notes " + s);
+    if (kind == "old") return sim::putFile(slot, "old/work.txt", "old " + s) && sim::putFile(slot, "old.txt", "o");
+    if (kind == "dup") return sim::putFile(slot, "dup.cfg", "");
+    if (kind == "telvo") return sim::putFile(slot, "TELVO/Maths-out/sheet.txt", "x^2") &&
+                                sim::putFile(slot, "TELVO/Phys-OUT/lab/g.txt", "9.81") &&
+                                sim::putFile(slot, "TELVO/notes-out", "a file, not a subject");
+    if (kind == "telvowork") return sim::putFile(slot, "Maths-out/hw/1.txt", "hw " + s) &&
+                                    sim::putFile(slot, "Maths-in/sheet.txt", "given") &&
+                                    sim::putFile(slot, "keep.txt", "k");
+    if (kind == "big") return sim::putBigFile(slot, "TAMVIK-OUT/big.bin", std::stol(arg) << 20);
+    if (kind == "file") {
+        const size_t eq = arg.find('=');
+        return sim::putFile(slot, arg.substr(0, eq), eq == std::string::npos ? "" : arg.substr(eq + 1));
+    }
+    if (kind == "dir") return sim::putDir(slot, arg);
+    if (kind == "slow") return sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2L << 20) &&
+                               sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after");
+    if (kind == "hostile") {
+        bool ok = sim::putFile(slot, "TAMVIK-OUT/" + std::string(255, 'n'), "long") &&
+                  sim::putFile(slot, "TAMVIK-OUT/zero", "");
+        for (const char* name : kHostileNames) ok = ok && sim::putFile(slot, std::string("TAMVIK-OUT/") + name, name);
+        return ok;
+    }
+    if (kind == "deep") {
+        std::string path = "TAMVIK-OUT";
+        for (int i = 0; i < std::stoi(arg); ++i) path += "/d";
+        return sim::putFile(slot, path + "/bottom.txt", "bottom");
+    }
+    if (kind == "many") {
+        bool ok = true;
+        for (int i = 0; i < std::stoi(arg) && ok; ++i) ok = sim::putFile(slot, "TAMVIK-OUT/many/f" + std::to_string(i), "");
+        return ok;
+    }
+    if (kind == "update") return sim::putFile(slot, arg, updateArchive());
+    ADD_FAILURE() << "unknown content " << kind;
+    return false;
+}
+
+struct Stick {
+    int slot = 0;
+    bool nofs = false;
+    std::vector<std::pair<std::string, std::string>> content;
+    sim::StickSpec spec;
+};
+
+// "3=64M,label:CLASS A,work": size, raw label, whole-device node (part0), no file
+// system at all (nofs), then content kinds with an optional ":argument".
+Stick parseStick(const std::string& text) {
+    Stick stick;
+    stick.slot = std::stoi(text);
+    const size_t eq = text.find('=');
+    for (const std::string& item : split(eq == std::string::npos ? "" : text.substr(eq + 1), ',')) {
+        const size_t colon = item.find(':');
+        const std::string kind = item.substr(0, colon), arg = colon == std::string::npos ? "" : unescape(item.substr(colon + 1));
+        if (isdigit(static_cast<unsigned char>(kind[0]))) stick.spec.sizeKiB = std::stoi(kind) * 1024;
+        else if (kind == "label") stick.spec.label = arg, stick.spec.rawLabel = true;
+        else if (kind == "part0") stick.spec.partition = 0;
+        else if (kind == "nofs") stick.nofs = true;
+        else stick.content.emplace_back(kind, arg);
+    }
+    return stick;
+}
+
+// ---- Faults ------------------------------------------------------------------------
+
+// "pull 1 @1=3": what (pull, hang, stall, failwrites, slow, flaky, cancel, kill,
+// fill), on which stick, with which arguments, and when: @start (before the job),
+// @S=V (status word S reads V), @/path (the path exists, seen through the daemon's
+// own mount points) or @mounted S (the daemon has stick S mounted).
+struct Fault {
+    std::vector<std::string> what;
+    std::string when;
+    bool done = false;
+};
+
+bool due(const Fault& f) {
+    if (f.when.empty() || f.when == "start") return true;
+    if (f.when[0] == '/') return exists(f.when);
+    if (f.when.rfind("mounted ", 0) == 0) {
+        const int s = std::stoi(f.when.substr(8));
+        const std::string point = s == 0 ? "/tmp/tamvikma1 " : "/tmp/tamvikel" + std::to_string(s) + " ";
+        return sim::readFile("/proc/mounts").find(point) != std::string::npos;
+    }
+    const size_t eq = f.when.find('=');
+    return sim::word(std::stoi(f.when)) == std::stoi(f.when.substr(eq + 1));
+}
+
+void strike(const Fault& f, int job) {
+    const std::string& kind = f.what[0];
+    const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : 0;
+    if (kind == "pull") sim::pullStick(slot);
+    else if (kind == "hang") sim::hangStick(slot);
+    else if (kind == "failwrites") sim::failWrites(slot);
+    else if (kind == "slow") sim::slowStick(slot, std::stoi(f.what[2]));
+    else if (kind == "stall" || kind == "flaky") {
+        std::vector<std::string> args{"/sim/bin/stick", kind};
+        args.insert(args.end(), f.what.begin() + 1, f.what.end());
+        std::string cmd;
+        for (const auto& a : args) cmd += a + " ";
+        EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+    } else if (kind == "write") {   // an appliance file: write /replist Maths\x0d\x0a
+        std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");
+    } else if (kind == "cancel") {
+        sim::pressButton(kShift);
+        EXPECT_TRUE(sim::waitFor([] { return exists("/tmp/bt4.cmd"); }, kStep));
+        sim::releaseButton(kShift);
+    } else if (kind == "fill") {   // until the stick is full: the copy meets a full stick
+        EXPECT_NE(system(("/sim/bin/stick put " + std::to_string(slot) + " filler.bin </dev/zero 2>/dev/null").c_str()), 0);
+    } else if (kind == "kill") {
+        // Every process of the daemon at once, then a start as after a reboot of
+        // the daemon alone: /tmp and the segment stay; the job file asks again.
+        sim::stopDaemon();
+        sim::startDaemon();
+        EXPECT_TRUE(exists(jobFile(job)));
+    } else {
+        ADD_FAILURE() << "unknown fault " << kind;
+    }
+}
+
+// ---- The job through the buttons ---------------------------------------------------
+
+struct Job {
+    int number;       // the command file's number
+    int button;
+    bool shift;
+    std::string result;  // the result pattern, LED4 LED3 LED2 LED1
+};
+
+Job parseJob(const std::string& text) {
+    const bool whole = text.find("whole") != std::string::npos;
+    if (text.rfind("distribute", 0) == 0) return {whole ? 5 : 1, kDistribute, whole, whole ? "1001" : "0001"};
+    if (text.rfind("collect", 0) == 0) return {whole ? 6 : 2, kCollect, whole, whole ? "1010" : "0010"};
+    if (text.rfind("clear", 0) == 0) return {whole ? 7 : 3, kClear, whole, whole ? "1100" : "0100"};
+    return {0, kDistribute, false, "0011"};   // update: distribute with the master alone
+}
+
+void press(const Job& job) {
+    if (job.shift) sim::pressButton(kShift);
+    sim::pressButton(job.button);
+    if (job.button == kClear) {      // hold about a second, let go at the prompt, press again
+        EXPECT_TRUE(sim::waitFor([] { return sim::gpioValue(sim::kLed3) == "1"; }, kStep));
+        sim::releaseButton(kClear);
+        sim::releaseButton(kShift);
+        std::this_thread::sleep_for(400ms);   // the operator's hand; the panel looks every 100 ms
+        sim::pressButton(kClear);
+    }
+    const std::string marker = "/tmp/showresult" + std::to_string(job.number) + ".cmd";
+    EXPECT_TRUE(sim::waitFor([&] { return job.number == 0 ? sim::functionLeds() == "1111"
+                                                          : exists(marker) && exists(jobFile(job.number)); },
+                             kStep)) << "the buttons asked for no job";
+    sim::releaseButton(job.button);
+    sim::releaseButton(kShift);   // within the panel's 2 s pause: no cancel
+}
+
+// A pattern that holds for eight LED-board frames is steady; a blinking one
+// shows the job's LEDs dark in some frame.
+bool resultShows(const std::string& leds, bool blinking) {
+    if (blinking) return sim::waitFor([] { return sim::functionLeds() == "0000"; }, kStep) &&
+                         sim::waitFor([&] { return sim::functionLeds() == leds; }, kStep);
+    size_t start = 0;
+    return sim::waitFor([&] {
+        const size_t frames = sim::boardBytes().size();
+        if (sim::functionLeds() != leds) start = frames;
+        return frames >= start + 8;
+    }, kStep);
+}
+
+void dismiss() {
+    sim::pressButton(kShift);
+    EXPECT_TRUE(sim::waitFor([] { return !exists("/tmp/showresult.cmd"); }, kStep));
+    sim::releaseButton(kShift);
+    EXPECT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0011"; }, kStep)) << "no ready pattern";
+}
+
+// ---- What no job may break -----------------------------------------------------------
+
+bool under(const std::string& path, const std::string& folder) { return path.rfind(folder, 0) == 0; }
+
+// Files of `before` that are gone or changed in `after`, and files added outside
+// the folders the job may fill (`mayFill` prefixes); root log.txt may change.
+std::string damage(const Sums& before, const Sums& after, const std::vector<std::string>& mayFill) {
+    std::string found;
+    for (const auto& [path, sum] : before)
+        if (sum != "dir" && path != "log.txt" && path != "filler.bin" && (!after.count(path) || after.at(path) != sum)) found += " lost:" + path;
+    for (const auto& [path, sum] : after) {
+        bool allowed = before.count(path) || sum == "dir" || path == "log.txt" || path == "filler.bin";
+        for (const std::string& folder : mayFill) allowed = allowed || under(path, folder);
+        if (!allowed) found += " added:" + path;
+    }
+    return found;
+}
+
+// The folder of `sums` that a job hands on: TAMVIK-OUT, a subject's -out folder
+// (any case), or the whole stick.
+std::vector<std::string> sources(const Sums& sums, bool whole, const std::string& subjects) {
+    if (whole) return {""};
+    std::vector<std::string> roots;
+    for (const auto& [path, sum] : sums) {
+        if (sum != "dir" || !under(path, subjects) || std::count(path.begin(), path.end(), '/') != 1 + (subjects.size() > 0))
+            continue;
+        std::string low = path;
+        for (char& c : low) c = static_cast<char>(tolower(c));
+        if (low.size() > 5 && low.compare(low.size() - 5, 5, "-out/") == 0) roots.push_back(path);
+    }
+    return subjects.empty() && sums.count("TAMVIK-OUT/") ? std::vector<std::string>{"TAMVIK-OUT/"} : roots;
+}
+
+// Every file below a source root must be on `to` with the same content, at a path
+// that ends with its place below that root and, when `mark` is given, lies in a
+// folder named after the student ("UE3", "UE3 LABEL").
+std::string missing(const Sums& from, const std::vector<std::string>& roots, const Sums& to, const std::string& mark) {
+    std::string found;
+    for (const auto& [path, sum] : from) {
+        for (const std::string& root : roots) {
+            if (sum == "dir" || !under(path, root) || path == "log.txt") continue;
+            const std::string rel = "/" + path.substr(root.size());
+            bool there = false;
+            for (const auto& [p, s] : to) {
+                const bool marked = mark.empty() || p.find("/" + mark + "/") != std::string::npos ||
+                                    p.find("/" + mark + " ") != std::string::npos;
+                there = there || (s == sum && marked && ("/" + p).size() >= rel.size() &&
+                                  ("/" + p).compare(("/" + p).size() - rel.size(), rel.size(), rel) == 0);
+            }
+            if (!there) found += " " + path;
+        }
+    }
+    return found;
+}
+
+// ---- One row ---------------------------------------------------------------------------
+
+std::ofstream gReport;
+
+class Scenario : public testing::TestWithParam<Row> {
+protected:
+    static void SetUpTestSuite() { sim::startDaemon(); }
+    static void TearDownTestSuite() { sim::stopDaemon(); }
+};
+
+TEST_P(Scenario, Row) {
+    const Row& row = GetParam();
+    if (row.group != (getenv("STICKDUP_GROUP") ? getenv("STICKDUP_GROUP") : "")) GTEST_SKIP();
+    std::vector<Stick> sticks;
+    for (const std::string& text : split(row.sticks, ';')) sticks.push_back(parseStick(text));
+    std::vector<Fault> faults;
+    for (const std::string& text : split(row.faults, ';')) {
+        const size_t at = text.find('@');
+        faults.push_back({split(text.substr(0, at), ' '), at == std::string::npos ? "" : text.substr(at + 1)});
+    }
+    const Job job = parseJob(row.job);
+    const int reboots = sim::shimCalls("reboot");
+    const std::string version = sim::readFile("/dazuzorizizar");   // an update reboots once
+
+    // Plug, fill, remember every file, then the faults that strike before the job.
+    std::map<int, Sums> before;
+    for (Stick& s : sticks) {
+        if (s.nofs) {
+            ASSERT_TRUE(sim::touch(s.slot == 0 ? "/dev/tmvm1-part1" : "/dev/tmvl" + std::to_string(s.slot) + "-part1"));
+            continue;
+        }
+        ASSERT_TRUE(sim::plugStick(s.slot, s.spec)) << "slot " << s.slot;
+        for (const auto& [kind, arg] : s.content) ASSERT_TRUE(fill(s.slot, kind, arg)) << kind;
+        before[s.slot] = sim::stickSums(s.slot);
+    }
+    for (Stick& s : sticks)
+        for (const auto& [kind, arg] : s.content)
+            if (kind == "slow") sim::slowStick(s.slot, 100);   // a test can act mid-copy
+    for (Fault& f : faults)
+        if (f.when.empty() || f.when == "start") strike(f, job.number), f.done = true;
+    ASSERT_TRUE(sim::waitFor([&] {
+        for (const Stick& s : sticks) if (sim::word(s.slot) != 2) return false;
+        return true;
+    }, kStep)) << "the presence refresh does not see every stick";
+
+    press(job);
+    const bool ended = sim::waitFor([&] {
+        for (Fault& f : faults)
+            if (!f.done && due(f)) strike(f, job.number), f.done = true;
+        if (job.number) return !exists(jobFile(job.number));
+        // The update signal steps its four LEDs one by one: the ready pattern that stays.
+        return sim::functionLeds() == "0011" && (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
+    }, kJob);
+    ASSERT_TRUE(ended) << "the job did not end";
+    for (const Fault& f : faults) EXPECT_TRUE(f.done) << "never struck: " << f.what[0] << " @" << f.when;
+    // The job removes its file before it releases the master; the runner removes
+    // it once more, last: then the operation process falls silent.
+    size_t logSize = 0;
+    const std::string last = "= to_system rm " + jobFile(job.number) + "\n";
+    EXPECT_TRUE(job.number == 0 || sim::waitFor([&] {
+        const std::string log = sim::readFile("/tmp/logC.txt");
+        const bool quiet = log.size() == logSize && log.size() >= last.size() &&
+                           log.compare(log.size() - last.size(), last.size(), last) == 0;
+        logSize = log.size();
+        return quiet && (std::this_thread::sleep_for(1s), sim::readFile("/tmp/logC.txt").size() == logSize) &&
+               sim::readFile("/proc/mounts").find("/tmp/tamvik") == std::string::npos;
+    }, kStep)) << "a stick stayed mounted or the job never ended: " << sim::readFile("/proc/mounts");
+
+    // Status words: listed slots as given, every other slot without a stick.
+    std::map<int, int> expected;
+    for (const std::string& pair : split(row.words, ' ')) expected[std::stoi(pair)] = std::stoi(pair.substr(pair.find('=') + 1));
+    std::string observed;
+    bool failure = false;
+    for (int slot = 0; slot <= 16; ++slot) {
+        const int w = sim::word(slot);
+        if (w) observed += std::to_string(slot) + "=" + std::to_string(w) + " ";
+        failure = failure || w == 5 || w == 6 || w == 7;
+        EXPECT_EQ(w, expected.count(slot) ? expected[slot] : 0) << "status word of slot " << slot;
+    }
+    if (job.number) {
+        EXPECT_TRUE(resultShows(job.result, failure)) << "result pattern " << job.result << (failure ? " blinking" : "");
+        dismiss();
+    }
+
+    // Wake what the faults left asleep, then look at every stick again.
+    for (const Fault& f : faults) {
+        const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : -1;
+        if (f.what[0] == "hang") sim::resumeStick(slot);
+        if (f.what[0] == "pull" || f.what[0] == "stall") {
+            ASSERT_TRUE(sim::replugStick(slot));
+        }
+    }
+    std::map<int, Sums> after;
+    for (const auto& [slot, sums] : before) after[slot] = sim::stickSums(slot);
+    std::string broken;
+    const bool whole = job.shift;
+    const std::string subjects = before.count(0) && !sources(before[0], false, "TELVO/").empty() ? "TELVO/" : "";
+    if (job.button == kCollect) {
+        for (const auto& [slot, sums] : before) {
+            if (slot == 0) broken += damage(sums, after[0], {"TAMVIK-IN/", "TELVO/"});
+            else broken += damage(sums, after[slot], {});
+            if (slot && sim::word(slot) == 4)
+                broken += missing(sums, sources(sums, whole, ""), after[0], "UE" + std::to_string(slot));
+        }
+    } else if (before.count(0)) {
+        broken += damage(before[0], after[0], {});
+        for (const auto& [slot, sums] : before) {
+            if (slot && job.button == kDistribute && !whole) broken += damage(sums, after[slot], {"TAMVIK-IN/", "Maths-in/", "Phys-in/"});
+            if (slot && job.button == kDistribute && sim::word(slot) == 4)
+                broken += missing(before[0], sources(before[0], whole, subjects), after[slot], "");
+        }
+    }
+    EXPECT_EQ(broken, "") << "files lost, changed, misplaced or missing";
+
+    // The row's own checks: "S+path" present, "S-path" absent, "S=path=text",
+    // "S~label" the stick's label, "/path" or "!/path" on the appliance.
+    for (const std::string& c : split(row.checks, ';')) {
+        const std::string check = unescape(c);
+        if (check[0] == '/' && check.find('=') != std::string::npos) {
+            EXPECT_EQ(sim::readFile(check.substr(0, check.find('='))), check.substr(check.find('=') + 1)) << check;
+            continue;
+        }
+        if (check[0] == '/' || check[0] == '!') {
+            EXPECT_EQ(exists(check.substr(check[0] == '!')), check[0] == '/') << check;
+            continue;
+        }
+        const int slot = std::stoi(check);
+        const size_t at = check.find_first_of("+-=~");
+        const std::string path = check.substr(at + 1);
+        const Sums& sums = after.count(slot) ? after[slot] : (after[slot] = sim::stickSums(slot));
+        const std::string seen = check[at] == '=' ? sim::stickRead(slot, path.substr(0, path.find('=')))
+                               : check[at] == '~' ? sim::stickLabel(slot) : sums.count(path) ? "+" : "-";
+        const std::string want = check[at] == '=' ? path.substr(path.find('=') + 1)
+                               : check[at] == '~' ? path : std::string(1, check[at]);
+        EXPECT_EQ(seen, want) << check;
+    }
+    for (const char* trap : {"pwned1", "pwned2", "pwned3", "pwned4"}) EXPECT_FALSE(exists(std::string("/") + trap));
+    EXPECT_EQ(sim::shimCalls("reboot"), reboots + (sim::readFile("/dazuzorizizar") != version))
+        << "a stick's text ran a command";
+
+    gReport << "| " << row.name << " | " << row.sticks << " | " << row.job << " | " << row.faults << " | "
+            << row.words << " | " << observed << " | " << (HasFailure() ? "FAILED" : "as expected") << " |\n";
+    gReport.flush();
+    if (HasFailure()) {
+        const std::string log = sim::consoleLog();
+        printf("console log, last part:\n%s\n", log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
+    }
+    for (const Stick& s : sticks)
+        if (exists(sim::stickNode(s.slot))) s.nofs ? (void)unlink(sim::stickNode(s.slot).c_str()) : sim::pullStick(s.slot);
+    EXPECT_TRUE(sim::waitFor([] { for (int i = 0; i <= 16; ++i) if (sim::word(i)) return false; return true; }, kStep));
+}
+
+std::string rowName(const testing::TestParamInfo<Row>& info) {
+    std::string name = info.param.group + "_" + std::to_string(info.index);
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(loadRows()), rowName);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (exists("/sim/out")) gReport.open(std::string("/sim/out/") + getenv("STICKDUP_GROUP") + ".md");
+    return RUN_ALL_TESTS();
+}
