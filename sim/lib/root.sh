@@ -27,7 +27,7 @@ build_root() {
   cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
   rm -f "$root/sbin/reboot"
   ln -s /sim/bin/reboot "$root/sbin/reboot"
-  ln -s /sim/bin/i2cset "$root/sbin/i2cset"
+  ln -sf /sim/bin/i2cset "$root/sbin/i2cset"
   : >"$root/sim/calls/i2cset.log"
   : >"$root/sim/calls/reboot.log"
   : >"$root/sim/calls/shutdown.log"

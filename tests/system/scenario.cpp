@@ -25,7 +25,10 @@ using namespace std::chrono_literals;
 using Sums = std::map<std::string, std::string>;
 constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
 constexpr auto kStep = 120s;    // a button's effect, a presence refresh
-constexpr auto kJob = 900s;     // a whole job under the slow kernel; beats the watchdog's 60 s
+// A whole job under the slow kernel: long enough for a watchdog's 60 s and a stick
+// the kernel gives up on after 90 s, short enough that a watchdog that never gives
+// up fails its row within minutes.
+std::chrono::seconds jobDeadline(size_t sticks) { return std::chrono::seconds(300 + 25 * sticks); }
 
 struct Row {
     std::string group, name, sticks, job, faults, words, checks;
@@ -164,15 +167,19 @@ Stick parseStick(const std::string& text) {
 // "pull 1 @1=3": what (pull, hang, stall, failwrites, slow, flaky, cancel, kill,
 // fill), on which stick, with which arguments, and when: @start (before the job),
 // @S=V (status word S reads V), @/path (the path exists, seen through the daemon's
-// own mount points) or @mounted S (the daemon has stick S mounted).
+// own mount points), @mounted S (the daemon has stick S mounted) or @log TEXT (the
+// console log shows TEXT since the request).
 struct Fault {
     std::vector<std::string> what;
     std::string when;
     bool done = false;
 };
 
+size_t gLogStart = 0;   // console log size when the job was requested
+
 bool due(const Fault& f) {
     if (f.when.empty() || f.when == "start") return true;
+    if (f.when.rfind("log ", 0) == 0) return sim::consoleLog().find(f.when.substr(4), gLogStart) != std::string::npos;
     if (f.when[0] == '/') return exists(f.when);
     if (f.when.rfind("mounted ", 0) == 0) {
         const int s = std::stoi(f.when.substr(8));
@@ -187,6 +194,7 @@ void strike(const Fault& f, int job) {
     const std::string& kind = f.what[0];
     const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : 0;
     if (kind == "pull") sim::pullStick(slot);
+    else if (kind == "replug") EXPECT_TRUE(sim::replugStick(slot));
     else if (kind == "hang") sim::hangStick(slot);
     else if (kind == "failwrites") sim::failWrites(slot);
     else if (kind == "slow") sim::slowStick(slot, std::stoi(f.what[2]));
@@ -370,6 +378,7 @@ TEST_P(Scenario, Row) {
         return true;
     }, kStep)) << "the presence refresh does not see every stick";
 
+    gLogStart = sim::consoleLog().size();
     press(job);
     const bool ended = sim::waitFor([&] {
         for (Fault& f : faults)
@@ -377,7 +386,7 @@ TEST_P(Scenario, Row) {
         if (job.number) return !exists(jobFile(job.number));
         // The update signal steps its four LEDs one by one: the ready pattern that stays.
         return sim::functionLeds() == "0011" && (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
-    }, kJob);
+    }, jobDeadline(sticks.size()));
     ASSERT_TRUE(ended) << "the job did not end";
     for (const Fault& f : faults) EXPECT_TRUE(f.done) << "never struck: " << f.what[0] << " @" << f.when;
     // The job removes its file before it releases the master; the runner removes
