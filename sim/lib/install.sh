@@ -4,7 +4,7 @@
 # command:package pairs; a command found on PATH means the package is there.
 readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap linux:user-mode-linux
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
-  ipcs:util-linux timeout:coreutils find:findutils awk:mawk"
+  ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang"
 
 ensure_tools() {
   local pair need=()
@@ -13,6 +13,9 @@ ensure_tools() {
     command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair#*:}")
   done
   [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
+  compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
+    need+=(libclang-rt-dev)
   [ ${#need[@]} -gt 0 ] || return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "missing: ${need[*]}; run as root to have them installed" >&2

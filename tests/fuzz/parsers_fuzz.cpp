@@ -1,0 +1,112 @@
+// Fuzz targets for the daemon's text parsers: FUZZ_PARSER names the function below
+// that checks one parser's properties. Files live in memory: nothing touches a disk.
+#include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "copy/list_file.h"
+#include "copy/tree_copy.h"
+#include "sticks/detection.h"
+#include "supervisor/self_update.h"
+#include "supervisor/shell_runner.h"
+
+#define CHECK(cond) \
+    do { if (!(cond)) { fprintf(stderr, "property broken: %s\n", #cond); abort(); } } while (0)
+
+using std::string;
+constexpr size_t npos = string::npos;
+
+// A file in memory holding content; the path opens it afresh at its start.
+int memoryFile(const string& content, string& path) {
+    const int fd = memfd_create("fuzz", MFD_CLOEXEC);
+    CHECK(fd >= 0 && write(fd, content.data(), content.size()) == ssize_t(content.size()));
+    path = "/proc/self/fd/" + std::to_string(fd);
+    return fd;
+}
+
+// A buffer size byte, then blkid's line: the label is the text between the quotes
+// after the first "LABEL=", cut to fit the buffer, and nothing is written beyond.
+void label_fuzz(const string& in) {
+    if (in.empty()) return;
+    const size_t size = 1 + uint8_t(in[0]) % 24;
+    const string line = in.substr(1, 149).c_str();
+    const char* key = strstr(line.c_str(), "LABEL=");
+    const char* quote = key && strlen(key) >= 7 ? strchr(key + 7, '"') : nullptr;
+    char* label = static_cast<char*>(calloc(size, 1));   // the sanitizer guards its end
+    appendBlkidLabel(line.c_str(), label, size);
+    CHECK((quote ? string(key + 7, quote) : "").substr(0, size - 1) == label);
+    free(label);
+}
+
+// A file name, a line end, a list file: 149-character pieces, trimmed as a plain trim
+// does; the file-list rule and the audio filter by plain readings.
+void list_line_fuzz(const string& in) {
+    const size_t cut = in.find('\n');
+    if (cut == npos) return;
+    const string name = in.substr(0, cut).c_str(), list = in.substr(cut + 1);
+    const char* end3 = name.c_str() + (name.size() >= 3 ? name.size() - 3 : name.size());
+    CHECK(passesAudioFilter(name) == (!strcasecmp(end3, "wav") || !strcasecmp(end3, "act")));
+    string path, piece;
+    const int fd = memoryFile(list, path);
+    ListFile file(path.c_str());
+    size_t at = 0;
+    while (file.readPiece(piece)) {
+        const size_t end = std::min({list.find('\n', at), list.size() - 1, at + 148}) + 1;
+        CHECK(piece == list.substr(at, end - at).c_str());
+        at = end;
+        const size_t first = piece.find_first_not_of(" \t\n\v\f\r");
+        CHECK(trimmedEntry(piece) == (first == npos ? "" : piece.substr(first,
+              piece.find_last_not_of(" \t\n\v\f\r") + 1 - first)));
+        const string line = piece.substr(0, piece.find_last_not_of("\r\n") + 1);
+        CHECK(fileListSelects(withoutLineEnd(piece), name) == (!line.empty() && name.size() + 1 >= line.size() &&
+                                              !strncasecmp(name.c_str(), line.c_str(), line.size() - 1)));
+    }
+    CHECK(at == list.size());
+    close(fd);
+}
+
+// A directory entry's name: the archive prefix, its version text, and the version read
+// like atoi but saturating, as strtoll does, where atoi would overflow.
+void archive_name_fuzz(const string& in) {
+    const string name = in.substr(0, 255).c_str();
+    const size_t n = name.size();
+    CHECK(isUpdateArchiveName(name) == (n > 13 && !strncasecmp(name.c_str(), "dododirezeva_", 13)));
+    const string text = n <= 13 ? "" : name.substr(13, n >= 17 ? n - 17 : npos);
+    CHECK(archiveVersionText(name) == text);
+    for (const string& t : {name, text})
+        CHECK(versionNumber(t) == std::max(strtoll(t.c_str(), nullptr, 10), -LLONG_MAX));
+}
+
+// A console log: the tail reader's last two 299-character pieces, all the verdict
+// looks at, are those a reading of the whole log ends with.
+void log_tail_fuzz(const string& in) {
+    string path, last, previous, tailLast, tailPrevious;
+    const int fd = memoryFile(in, path);
+    FILE* whole = fopen(path.c_str(), "r");
+    for (char piece[300]; fgets(piece, sizeof piece, whole); last = piece) previous = last;
+    fclose(whole);
+    CHECK(readLastLogPieces(fd, tailLast, tailPrevious) && tailLast == last && tailPrevious == previous);
+    close(fd);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FUZZ_PARSER(string(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
+
+#ifndef STICKDUP_FUZZ
+// The g++ build has no libFuzzer: each file named on the command line runs once.
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::ifstream file(argv[i], std::ios::binary);
+        CHECK(file);
+        FUZZ_PARSER(string(std::istreambuf_iterator<char>(file), {}));
+    }
+}
+#endif
