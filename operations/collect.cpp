@@ -49,11 +49,9 @@ std::string sessionPath(int session) {
     return std::string(kMasterRoot) + "/TAMVIK-IN/SESSION" + std::to_string(session);
 }
 
-// "UE{slot}" or "UE{slot} {label}": the label is taken literally, whatever it holds.
+// "UE{slot}" or "UE{slot} {label}", the label made one folder name.
 std::string studentFolder(int session, int slot, const std::string& label) {
-    std::string folder = sessionPath(session) + "/UE" + std::to_string(slot);
-    if (!label.empty()) folder += " " + label;
-    return folder;
+    return sessionPath(session) + "/" + studentFolderName(slot, label);
 }
 
 bool masterReady(Run& run) {
