@@ -10,6 +10,7 @@
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
+#include "operations/folder_layout.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -78,9 +79,9 @@ WorkerOutcome distributeBody(int student) {
 }
 
 std::string collectFolder(const std::string& entry, int sessionNo, int student, const std::string& label) {
-    std::string folder = kMasterTelvo + partnerName(entry) + "/SESSION" + std::to_string(sessionNo) +
-                         "/UE" + std::to_string(student);
-    return label.empty() ? folder + "/" : folder + " " + label;
+    const std::string folder = kMasterTelvo + partnerName(entry) + "/SESSION" +
+                               std::to_string(sessionNo) + "/" + studentFolderName(student, label);
+    return labelAsFolderName(label).empty() ? folder + "/" : folder;
 }
 
 WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {

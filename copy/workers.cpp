@@ -8,6 +8,7 @@
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
+#include "operations/folder_layout.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -113,10 +114,8 @@ WorkerOutcome distributeBody(int srcStick, int student) {
 }
 
 std::string collectFolder(int sessionNo, int student, const std::string& label) {
-    std::string folder = std::string(kMasterMount) + "/TAMVIK-IN/SESSION" + std::to_string(sessionNo) +
-                         "/UE" + std::to_string(student);
-    if (!label.empty()) folder += " " + label;
-    return folder;
+    return std::string(kMasterMount) + "/TAMVIK-IN/SESSION" + std::to_string(sessionNo) + "/" +
+           studentFolderName(student, label);
 }
 
 WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {

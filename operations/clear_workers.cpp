@@ -112,8 +112,9 @@ int runClearWorker(int slot, int fn, void (*body)(int, int)) {
     WatchRule rule;
     rule.stopAtExactlyZero = true;
     rule.watchLiveness = true;
-    (void)watchWorker(pid, rule);
-    if (loadWord(kResultWord) == kNoResult) killWorker(pid);
+    // Only a worker the countdown gave up on is killed: one that has ended (its
+    // /proc entry gone) may already have had its pid given to another process.
+    if (watchWorker(pid, rule) == WaitEnd::CountdownOut) killWorker(pid);
     if (workerAlive(pid)) return loadWord(kResultWord);
     int status = loadWord(slot);
     printf("childpath %d - %d\n", status, loadWord(kResultWord));

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "copy/telvo_workers.h"
+#include "copy/worker_frame.h"
 #include "copy/workers.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
@@ -49,11 +50,9 @@ std::string sessionPath(int session) {
     return std::string(kMasterRoot) + "/TAMVIK-IN/SESSION" + std::to_string(session);
 }
 
-// "UE{slot}" or "UE{slot} {label}": the label is taken literally, whatever it holds.
+// "UE{slot}" or "UE{slot} {label}", the label made one folder name.
 std::string studentFolder(int session, int slot, const std::string& label) {
-    std::string folder = sessionPath(session) + "/UE" + std::to_string(slot);
-    if (!label.empty()) folder += " " + label;
-    return folder;
+    return sessionPath(session) + "/" + studentFolderName(slot, label);
 }
 
 bool masterReady(Run& run) {
@@ -273,8 +272,10 @@ bool secondPass(const Run& run) {
     return true;
 }
 
-void finish() {
-    changeLedStatus(kMaster, kDone);
+// The master is done only when everything meant for it is on it: a master that
+// took no writes (session folder or a student's work) ends failed.
+void finish(bool masterWritten) {
+    changeLedStatus(kMaster, masterWritten ? kDone : kFailed);
     copyLogToMaster();
     (void)umountUsb(kMaster);
     (void)to_system("rm /tmp/bt2.cmd");   // in both modes, as the runner expects
@@ -290,17 +291,24 @@ int students2master(int fn) {
     Run run;
     run.fn = fn;
     if (!masterReady(run)) return -1;
+    // Opened now, so every write error on the master from here on is seen at the end.
+    StickSync masterWrites(kMasterRoot);
     changeLedStatus(kMaster, kInProgress);
     firstPass(run);
     if (run.count == 0) {
         // Nothing measured: still the normal end, so the master is never left mounted.
-        finish();
+        finish(masterWrites.flushed());
         return 0;
     }
     run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
     run.session = chooseSession(run);
-    if (!run.special) (void)to_system("mkdir " + sessionPath(run.session));
+    bool sessionMade = true;
+    if (!run.special) {
+        (void)to_system("mkdir " + sessionPath(run.session));
+        sessionMade = direxist(sessionPath(run.session)) == 0;
+        if (!sessionMade) printf("students2master: session folder not made\n");
+    }
     if (!secondPass(run)) return -1;
-    finish();
+    finish(sessionMade && masterWrites.flushed());
     return 0;
 }

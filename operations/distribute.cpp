@@ -124,7 +124,13 @@ void checkStudent(const Plan& plan, int slot) {
         return;
     }
     // Whole-stick mode clears every present stick first, whatever the checks say.
-    if (plan.fn != 0) process_del1n_tamvik(slot);
+    // A stick that was not cleared would end up with its old content beside the
+    // master's, reported done: it fails and receives nothing.
+    if (plan.fn != 0 && process_del1n_tamvik(slot) != 0) {
+        printf("master2students: stick %d not cleared, not served\n", slot);
+        changeLedStatus(slot, kFailed);
+        return;
+    }
     if (isUsbMounted(slot) < 0) {
         changeLedStatus(slot, kLost);
         return;
@@ -263,11 +269,12 @@ int master2students(int fn) {
 }
 
 // Whole-stick mode: reformats one student stick with its label kept, in a worker
-// under the watchdog. The worker sets no status; nobody reads its outcome.
-void process_del1n_tamvik(int slot) {
-    if (!ensureSegment()) return;
+// under the watchdog. The worker sets no status. 0 when the stick was cleared; -1
+// when it was not, the worker could not be started or had to be killed.
+int process_del1n_tamvik(int slot) {
+    if (!ensureSegment()) return -1;
     pid_t pid = forkWorker(kCountdownStart);
-    if (pid < 0) return;
+    if (pid < 0) return -1;
     if (pid == 0) {
         processId = 3;
         char label[kLabelSize] = "";
@@ -277,5 +284,9 @@ void process_del1n_tamvik(int slot) {
     }
     WatchRule rule;
     rule.stopAtExactlyZero = true;
-    if (watchWorker(pid, rule) != WaitEnd::ResultWritten) killWorker(pid);
+    if (watchWorker(pid, rule) != WaitEnd::ResultWritten) {
+        killWorker(pid);
+        return -1;
+    }
+    return loadWord(kResultWord) == 0 ? 0 : -1;
 }

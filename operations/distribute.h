@@ -2,4 +2,5 @@
 #pragma once
 
 int master2students(int fn);
-void process_del1n_tamvik(int slot);
+// 0 when the stick was cleared, -1 when it was not.
+int process_del1n_tamvik(int slot);

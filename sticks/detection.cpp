@@ -63,18 +63,26 @@ int isUsbDetected(int slot) {
     return fileexist(node) == 0 ? 0 : -1;
 }
 
+// blkid writes a quote or a backslash inside the value as \" and \\: the label is
+// the text up to the first unescaped quote, with those escapes undone, so a label
+// holding a quote comes back whole and not cut at it.
 void appendBlkidLabel(const char* line, char* label, size_t labelSize) {
     const std::string_view text(line);
     const size_t key = text.find(kLabelKey);
     // The label starts after the key and its opening quote.
     const size_t begin = key + kLabelKey.size() + 1;
     if (key == std::string_view::npos || begin > text.size()) return;
-    const size_t quote = text.find('"', begin);
-    if (quote == std::string_view::npos || quote == begin) return;
+    std::string value;
+    size_t at = begin;
+    for (; at < text.size() && text[at] != '"'; ++at) {
+        if (text[at] == '\\' && at + 1 < text.size()) ++at;
+        value += text[at];
+    }
+    if (at == text.size() || value.empty()) return;   // no closing quote, or empty
     const size_t used = strnlen(label, labelSize);
     if (labelSize == 0 || used >= labelSize - 1) return;
-    const size_t count = std::min(quote - begin, labelSize - 1 - used);
-    memcpy(label + used, line + begin, count);
+    const size_t count = std::min(value.size(), labelSize - 1 - used);
+    memcpy(label + used, value.data(), count);
     label[used + count] = '\0';
 }
 

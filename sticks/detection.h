@@ -8,6 +8,7 @@ int isUsbDetected(int slot);
 // than labelSize bytes (terminator included).
 void getPartitionLabel(int slot, int partIndex, char* label, size_t labelSize);
 // The label part of getPartitionLabel: appends the text between the quotes after
-// the first "LABEL=" of one blkid line to label, cut to fit labelSize bytes.
-// Nothing is appended for a missing key, an empty label or a missing quote.
+// the first "LABEL=" of one blkid line to label, blkid's \" and \\ escapes undone,
+// cut to fit labelSize bytes. Nothing is appended for a missing key, an empty
+// label or a missing closing quote.
 void appendBlkidLabel(const char* line, char* label, size_t labelSize);

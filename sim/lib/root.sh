@@ -25,10 +25,14 @@ build_root() {
   cp "$simdir"/shims/tamvik_shutdown.sh "$root/sim/initd/"
   cp "$simdir"/stick "$root/sim/bin/stick"
   cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
-  # A machine that has i2c-tools of its own must still reach the shim.
-  rm -f "$root/sbin/reboot" "$root/sbin/i2cset"
-  ln -s /sim/bin/reboot "$root/sbin/reboot"
-  ln -sf /sim/bin/i2cset "$root/sbin/i2cset"
+  # Each shim replaces whatever this machine has of that name (i2c-tools, a
+  # reboot of its own), in /bin and /sbin alike.
+  local shim dir
+  for shim in i2cset reboot; do
+    for dir in bin sbin; do
+      ln -sfn "/sim/bin/$shim" "$root/$dir/$shim"
+    done
+  done
   : >"$root/sim/calls/i2cset.log"
   : >"$root/sim/calls/reboot.log"
   : >"$root/sim/calls/shutdown.log"

@@ -10,3 +10,4 @@ stickdup_test(foundation_test HOST unit/text_utils_test.cpp unit/file_helpers_te
 stickdup_test(sticks_kernel_test KERNEL unit/mount_format_kernel_test.cpp)
 stickdup_test(appliance_test KERNEL unit/appliance_test.cpp)
 stickdup_test(copy_workers_test KERNEL unit/copy_workers_test.cpp)
+stickdup_test(stick_text_test HOST unit/stick_text_test.cpp)
