@@ -1,16 +1,16 @@
 // The supervisor's helpers: quoting and folder creation against hostile names, the
-// text helpers' bounds, and the shell runner: its echo, its event text, the verdict
-// from the console log's last pieces and the reader of the log's tail.
+// text helpers' bounds, the verdict from the console log's last two pieces, the
+// reader of the log's tail, and the self-update from the master stick.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 #include <random>
 
+#include "copy/watchdog.h"
 #include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
+#include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 #include "supervisor/text_utils.h"
 #include "tests/support/appliance.h"
@@ -18,36 +18,18 @@
 
 namespace {
 
-bool isDir(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string shellOutput(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-    if (pipe) pclose(pipe);
-    return out;
-}
-
 // The whole log read in pieces of at most 299 characters, as the verdict is defined.
-void wholeLogPieces(const std::string& path, std::string& last, std::string& previous) {
-    FILE* f = fopen(path.c_str(), "r");
-    char piece[300];
-    while (fgets(piece, sizeof piece, f)) previous = std::exchange(last, std::string(piece));
-    fclose(f);
-}
-
 void expectTailMatchesWholeLog(const std::string& content, const std::string& what) {
     ASSERT_TRUE(unit::writeFile("/tmp/tail.txt", content));
-    std::string wholeLast, wholePrevious, tailLast, tailPrevious;
-    wholeLogPieces("/tmp/tail.txt", wholeLast, wholePrevious);
+    std::string last, previous, tailLast, tailPrevious;
+    FILE* f = fopen("/tmp/tail.txt", "r");
+    for (char piece[300]; fgets(piece, sizeof piece, f);) previous = std::exchange(last, std::string(piece));
+    fclose(f);
     const int fd = open("/tmp/tail.txt", O_RDONLY);
     ASSERT_TRUE(readLastLogPieces(fd, tailLast, tailPrevious)) << what;
     close(fd);
-    EXPECT_EQ(tailLast, wholeLast) << what;
-    EXPECT_EQ(tailPrevious, wholePrevious) << what;
+    EXPECT_EQ(tailLast, last) << what;
+    EXPECT_EQ(tailPrevious, previous) << what;
 }
 
 const std::string kSizeMessage = "mkfs.vfat: Attempting to create a too large file system";
@@ -58,45 +40,52 @@ TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
     ASSERT_EQ(chdir("/tmp"), 0);   // where an unquoted "touch pwned" would land
     for (const std::string text : {"it's", "$(touch pwned)", "`touch pwned`", "back\\slash \"dq\"",
                                    "new\nline", "a;b|c&d>e", "-p", "$HOME ~ *", ""}) {
-        EXPECT_EQ(shellOutput("printf %s " + shellQuote(text)), text);
-        const std::string path = "/tmp/made/" + text + "/deeper";
-        EXPECT_EQ(createDir(path), 0) << text;
-        EXPECT_TRUE(isDir(path)) << text;
+        EXPECT_EQ(unit::shellOutput("printf %s " + shellQuote(text)), text);
+        EXPECT_EQ(createDir("/tmp/made/" + text + "/deeper"), 0) << text;
+        EXPECT_TRUE(unit::isDir("/tmp/made/" + text + "/deeper")) << text;
     }
     EXPECT_NE(access("/tmp/pwned", F_OK), 0);
-}
 
-TEST(Supervisor, CreateDirMakesEveryMissingLevelOrAnswersMinusOne) {
-    ASSERT_TRUE(sim::touch("/tmp/plain"));
+    // Every missing level, any length the system takes; -1 where it cannot be made.
     std::string deep = "/tmp/long", tooDeep;
     while (deep.size() < 1500) deep += "/" + std::string(120, 'd');
     for (tooDeep = deep; tooDeep.size() < 5000;) tooDeep += "/" + std::string(120, 'e');
-    const struct { std::string path; int result; } rows[] = {
-        {"/tmp/a/b/c", 0}, {"/tmp/a", 0}, {"/tmp/t/x/", 0}, {"/tmp/plain/sub", -1}, {deep, 0}, {tooDeep, -1}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(createDir(row.path), row.result) << row.path.substr(0, 30);
-        EXPECT_EQ(isDir(row.path), row.result == 0) << row.path.substr(0, 30);
+    ASSERT_TRUE(unit::writeFile("/tmp/plain", ""));
+    for (auto [path, result] : {std::pair{std::string("/tmp/t/x/"), 0}, {"/tmp/plain/sub", -1}, {deep, 0}, {tooDeep, -1}}) {
+        EXPECT_EQ(createDir(path), result) << path.substr(0, 30);
+        EXPECT_EQ(unit::isDir(path), result == 0) << path.substr(0, 30);
     }
 }
 
-TEST(Supervisor, TextHelpersStayInsideTheirText) {
-    const struct { const char* text; int begin, len; const char* expected; } subs[] = {
+TEST(Supervisor, SubstringNeverReadsOutsideTheText) {
+    const struct { const char* text; int begin, len; const char* expected; } rows[] = {
         {"abcdef", 2, 3, "cde"}, {"abc", 3, 0, ""},       {"abc", 4, 0, nullptr},  {"abc", 1, 3, nullptr},
         {"", 0, 0, nullptr},     {nullptr, 0, 0, nullptr}, {"abc", -1, 1, nullptr}, {"abcdef", 4, -3, "ef"},
         {"abcdef", 2, -5, nullptr}};
-    for (const auto& row : subs) {
+    for (const auto& row : rows) {
         std::unique_ptr<char, decltype(&free)> got(substring(row.text, row.begin, row.len), &free);
-        EXPECT_EQ(got ? got.get() : "(null)", std::string(row.expected ? row.expected : "(null)"))
-            << row.begin << " " << row.len;
+        EXPECT_STREQ(got.get(), row.expected) << row.begin << " " << row.len;
     }
-    for (auto [text, expected] : {std::pair{"  a  ", "a"}, {"   ", ""}, {"", ""}, {"\t\r\n x y \v\f", "x y"}}) {
-        std::string buffer = text;
-        EXPECT_STREQ(trim(buffer.data()), expected);
+}
+
+TEST(Supervisor, VerdictFromTheLastTwoPieces) {
+    const struct { std::string last, previous, cmd; int result; const char* text; } rows[] = {
+        {"mount /dev/x 1700000000\n", "", "mount /dev/x", 0, "succes checkLog"},
+        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0, "succes checkLog"},   // ten characters, any case
+        {"mount: bad superblock\n", "", "mount /dev/x", -1, "failed checkLog"},
+        {"reboot 1700000000\n", "", "reboot", -1, "failed checkLog"},      // short: the bare command only
+        {"reboot", "", "reboot", 0, "succes checkLog"},
+        {"rm: cannot remove '/tmp/bt4.cmd': No such file or directory\n", "", "rm /tmp/bt4.cmd", 0, "succes"},
+        {kSizeMessage + "\n", "", "mkfs.vfat x", -2, ""},
+        {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x", -2, ""},
+        {"x\n", " " + kSizeMessage, "x", -1, "failed checkLog"}};
+    for (const auto& row : rows) {
+        const char* text = nullptr;
+        EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
+        EXPECT_STREQ(text, row.text) << row.last;
     }
-    EXPECT_EQ(trim(nullptr), nullptr);
-    for (auto [name, out] : {std::pair{"Maths-OUT", 1}, {"Maths-outx", 0}, {"abc", 0}, {"-out", 1}})
-        EXPECT_EQ(EndsWithOut(name), out) << name;
-    EXPECT_EQ(EndsWith(nullptr, "-out"), 0);
+    (void)unlink("/tmp/log.txt");
+    EXPECT_EQ(checkLogLastLine("anything at all"), -1);
 }
 
 TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
@@ -120,48 +109,27 @@ TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
     }
 }
 
-TEST(Supervisor, VerdictFromTheLastTwoPieces) {
-    const struct { std::string last, previous, cmd; int result; const char* text; } rows[] = {
-        {"mount /dev/x 1700000000\n", "", "mount /dev/x", 0, "succes checkLog"},
-        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0, "succes checkLog"},   // ten characters, any case
-        {"mount: bad superblock\n", "", "mount /dev/x", -1, "failed checkLog"},
-        {"reboot 1700000000\n", "", "reboot", -1, "failed checkLog"},      // short: the bare command only
-        {"reboot", "", "reboot", 0, "succes checkLog"},
-        {"rm: cannot remove '/tmp/bt4.cmd': No such file or directory\n", "", "rm /tmp/bt4.cmd", 0, "succes"},
-        {"rm: cannot remove 'x': Permission denied\n", "", "rm x", -1, "failed checkLog"},
-        {kSizeMessage + "\n", "", "mkfs.vfat x", -2, ""},
-        {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x", -2, ""},
-        {"x\n", " " + kSizeMessage, "x", -1, "failed checkLog"}};
-    for (const auto& row : rows) {
-        const char* text = nullptr;
-        EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
-        EXPECT_STREQ(text, row.text) << row.last;
+// Each row: a master (listed as mounted) holding one archive, with or without the
+// update script, then one update. A version is recorded only after the script ran,
+// and nothing of an archive's name is read by the shell.
+TEST(SelfUpdate, VersionOnlyAfterTheScriptAndNamesNeverRun) {
+    ASSERT_TRUE(ensureSegment());
+    ASSERT_TRUE(unit::listAsMounted({0}));
+    ASSERT_EQ(chdir("/tmp"), 0);   // where an unquoted "touch pwned" would land
+    for (auto [name, script] : {std::pair{std::string("dododirezeva_20.tar"), false},
+                                {"dododirezeva_13;touch pwned;.tar", true}, {"dododirezeva_14$(touch pwned).tar", true},
+                                {"dododirezeva_16' && touch pwned '.tar", true}}) {
+        ASSERT_EQ(system("rm -rf /tmp/tamvikma1/* /tmp/pkg /tmp/trace /dazuzorizizar && mkdir /tmp/pkg"
+                         " && echo doc > /tmp/pkg/readme"), 0);
+        ASSERT_TRUE(!script || unit::writeFile("/tmp/pkg/ruzedirevora.sh", "#!/bin/sh\necho ran >> /tmp/trace\n"));
+        ASSERT_EQ(system("chmod +x /tmp/pkg/* && tar -cf /tmp/pkg.tar -C /tmp/pkg ."), 0);
+        ASSERT_EQ(rename("/tmp/pkg.tar", ("/tmp/tamvikma1/" + name).c_str()), 0);
+        const int reboots = sim::shimCalls("reboot");
+        updateDup();
+        EXPECT_EQ(sim::readFile("/tmp/trace"), script ? "ran\n" : "") << name;
+        EXPECT_EQ(unit::exists("/dazuzorizizar"), script) << name;
+        EXPECT_EQ(sim::readFile("/dazuzorizizar"), script ? name.substr(13, name.size() - 17) + "\n" : "");
+        EXPECT_EQ(sim::shimCalls("reboot") - reboots, script ? 1 : 0) << name;
+        EXPECT_FALSE(unit::exists("/tmp/pwned")) << name;
     }
-    (void)unlink("/tmp/log.txt");
-    EXPECT_EQ(checkLogLastLine("anything at all"), -1);
-}
-
-// The console goes to /tmp/log.txt, as init sends it, for the commands run here.
-TEST(Supervisor, CommandRunsAfterItsEchoAndIsJudgedByItsOwnOutput) {
-    processId = 0;
-    const std::string longArgument(240, 'L');
-    fflush(stdout);
-    const int savedOut = dup(1), log = open("/tmp/log.txt", O_RDWR | O_CREAT | O_TRUNC, 0644);
-    dup2(log, 1);
-    const int echoStatus = to_system("echo marker");
-    const int longStatus = to_system("echo " + longArgument);
-    const int sizeStatus = to_system("printf '" + kSizeMessage + "\\nsecond line\\n'");
-    fflush(stdout);
-    dup2(savedOut, 1);
-    close(log);
-    const std::string console = sim::readFile("/tmp/log.txt");
-    EXPECT_EQ(console.find("echo marker "), 0u);   // the echo line, then the output
-    EXPECT_NE(console.find("\nmarker\n"), std::string::npos);
-    EXPECT_NE(console.find("\n" + longArgument + "\n"), std::string::npos) << "run in full";
-    EXPECT_EQ(echoStatus, 0);
-    EXPECT_EQ(longStatus, 0);
-    EXPECT_EQ(sizeStatus, -2);
-    // Only the event text is cut: 199 characters of "to_system " and the command.
-    const std::string events = sim::readFile("/tmp/logM.txt");
-    EXPECT_NE(events.find("0 = " + ("to_system echo " + longArgument).substr(0, 199) + "\n"), std::string::npos);
 }
