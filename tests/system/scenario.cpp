@@ -137,6 +137,16 @@ bool fill(int slot, const std::string& kind, const std::string& arg) {
     return false;
 }
 
+// "3=..." names slot 3, "1-16=..." the sixteen students.
+std::vector<int> slots(const std::string& text) {
+    const int first = std::stoi(text);
+    const size_t dash = text.find('-');
+    const int last = dash != std::string::npos && dash < text.find('=') ? std::stoi(text.substr(dash + 1)) : first;
+    std::vector<int> all;
+    for (int slot = first; slot <= last; ++slot) all.push_back(slot);
+    return all;
+}
+
 struct Stick {
     int slot = 0;
     bool nofs = false;
@@ -347,7 +357,8 @@ TEST_P(Scenario, Row) {
     const Row& row = GetParam();
     if (row.group != (getenv("STICKDUP_GROUP") ? getenv("STICKDUP_GROUP") : "")) GTEST_SKIP();
     std::vector<Stick> sticks;
-    for (const std::string& text : split(row.sticks, ';')) sticks.push_back(parseStick(text));
+    for (const std::string& text : split(row.sticks, ';'))
+        for (int slot : slots(text)) sticks.push_back(parseStick(std::to_string(slot) + text.substr(text.find_first_not_of("0123456789-"))));
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
@@ -404,7 +415,8 @@ TEST_P(Scenario, Row) {
 
     // Status words: listed slots as given, every other slot without a stick.
     std::map<int, int> expected;
-    for (const std::string& pair : split(row.words, ' ')) expected[std::stoi(pair)] = std::stoi(pair.substr(pair.find('=') + 1));
+    for (const std::string& pair : split(row.words, ' '))
+        for (int slot : slots(pair)) expected[slot] = std::stoi(pair.substr(pair.find('=') + 1));
     std::string observed;
     bool failure = false;
     for (int slot = 0; slot <= 16; ++slot) {
