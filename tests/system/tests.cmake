@@ -19,7 +19,8 @@ list(REMOVE_DUPLICATES groups)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)
 foreach(group IN LISTS groups)
   add_test(NAME scenario_${group}
-    COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group} ${STICKDUP_APPLIANCE} --kernel
+    COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group} GTEST_FILTER=Table/Scenario.Row/${group}_*
+      SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel
       --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report -- $<TARGET_FILE:scenario_test>)
-  set_tests_properties(scenario_${group} PROPERTIES LABELS KERNEL TIMEOUT 1200)
+  set_tests_properties(scenario_${group} PROPERTIES LABELS KERNEL TIMEOUT 2800)
 endforeach()
