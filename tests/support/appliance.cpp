@@ -134,6 +134,7 @@ int32_t* segment() {
 bool plugStick(int slot, const StickSpec& spec) {
     std::vector<std::string> more{"--size", std::to_string(spec.sizeKiB), "--part", std::to_string(spec.partition)};
     if (!spec.label.empty()) more.insert(more.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
+    if (spec.kept) more.push_back("--kept");
     gPartition[slot] = spec.partition;
     return slotTool("plug", slot, more);
 }

@@ -28,6 +28,7 @@ struct StickSpec {
     std::string label;
     int partition = 1;
     bool rawLabel = false;
+    bool kept = false;   // the image an earlier appliance left (sim/appliance --sticks)
 };
 bool plugStick(int slot, const StickSpec& spec = {});   // a fresh FAT image, plugged
 bool replugStick(int slot);       // the same image again, as a new device

@@ -167,6 +167,7 @@ Stick parseStick(const std::string& text) {
         else if (kind == "label") stick.spec.label = arg, stick.spec.rawLabel = true;
         else if (kind == "part0") stick.spec.partition = 0;
         else if (kind == "nofs") stick.nofs = true;
+        else if (kind == "kept") stick.spec.kept = true;
         else stick.content.emplace_back(kind, arg);
     }
     return stick;
@@ -186,6 +187,14 @@ struct Fault {
 };
 
 size_t gLogStart = 0;   // console log size when the job was requested
+std::map<int, Sums> gBefore;   // every stick's content before the job
+
+// What the sticks held before a power cut, as the boot before it saved it.
+void powerSums() {
+    std::istringstream in(sim::readFile("/sim/out/power.sums"));
+    for (std::string slot, path, sum; std::getline(in, slot, '\t') && std::getline(in, path, '\t') && std::getline(in, sum);)
+        gBefore[std::stoi(slot)][path] = sum;
+}
 
 bool due(const Fault& f) {
     if (f.when.empty() || f.when == "start") return true;
@@ -222,6 +231,15 @@ void strike(const Fault& f, int job) {
         sim::releaseButton(kShift);
     } else if (kind == "fill") {   // until the stick is full: the copy meets a full stick
         EXPECT_NE(system(("/sim/bin/stick put " + std::to_string(slot) + " filler.bin </dev/zero 2>/dev/null").c_str()), 0);
+    } else if (kind == "power") {
+        // The power goes: the sticks as they were are kept for the next boot, which
+        // reads back what they held before (see `powerSums`); nothing is flushed.
+        std::ofstream out("/sim/out/" + std::string(getenv("STICKDUP_GROUP")) + ".sums");
+        for (const auto& [s, sums] : gBefore)
+            for (const auto& [path, sum] : sums) out << s << '\t' << path << '\t' << sum << '\n';
+        out.close();
+        EXPECT_EQ(system("echo o > /proc/sysrq-trigger"), 0);
+        std::this_thread::sleep_for(1h);
     } else if (kind == "kill") {
         // Every process of the daemon at once, then a start as after a reboot of
         // the daemon alone: /tmp and the segment stay; the job file asks again.
@@ -368,7 +386,8 @@ TEST_P(Scenario, Row) {
     const std::string version = sim::readFile("/dazuzorizizar");   // an update reboots once
 
     // Plug, fill, remember every file, then the faults that strike before the job.
-    std::map<int, Sums> before;
+    std::map<int, Sums>& before = gBefore;
+    before.clear();
     for (Stick& s : sticks) {
         if (s.nofs) {
             ASSERT_TRUE(sim::touch(s.slot == 0 ? "/dev/tmvm1-part1" : "/dev/tmvl" + std::to_string(s.slot) + "-part1"));
@@ -377,6 +396,7 @@ TEST_P(Scenario, Row) {
         ASSERT_TRUE(sim::plugStick(s.slot, s.spec)) << "slot " << s.slot;
         for (const auto& [kind, arg] : s.content) ASSERT_TRUE(fill(s.slot, kind, arg)) << kind;
         before[s.slot] = sim::stickSums(s.slot);
+        if (s.spec.kept) powerSums();
     }
     for (Stick& s : sticks)
         for (const auto& [kind, arg] : s.content)
