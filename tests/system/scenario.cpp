@@ -90,24 +90,29 @@ std::string updateArchive() {
     return sim::readFile("/tmp/pkg.tar");
 }
 
-// Names a student may give files: the shell must read none of them.
-const char* const kHostileNames[] = {"$(touch pwned1)", "`touch pwned2`", "x;touch pwned3", "& touch pwned4 &",
-                                     "it's a 'quote'", " lead blank", "élève — 学生.txt", "-rf"};
+// Content kinds: files and their text ("%" stands for the slot).
+const std::map<std::string, std::vector<std::pair<std::string, std::string>>> kContent = {
+    {"material", {{"TAMVIK-OUT/lesson.txt", "lesson"}, {"TAMVIK-OUT/ex/sheet.txt", "sheet"}}},
+    {"work", {{"TAMVIK-OUT/answer.txt", "answer %"}, {"TAMVIK-OUT/sub/notes.txt", "notes %"}}},
+    {"old", {{"old/work.txt", "old %"}, {"old.txt", "o"}}},
+    {"dup", {{"dup.cfg", ""}}},
+    {"telvo", {{"TELVO/Maths-out/sheet.txt", "x^2"}, {"TELVO/Phys-OUT/lab/g.txt", "9.81"}, {"TELVO/notes-out", "a file"}}},
+    {"telvowork", {{"Maths-out/hw/1.txt", "hw %"}, {"Maths-in/sheet.txt", "given"}, {"keep.txt", "k"}}},
+    {"hostile", {{"TAMVIK-OUT/$(touch pwned1)", "1"}, {"TAMVIK-OUT/`touch pwned2`", "2"}, {"TAMVIK-OUT/x;touch pwned3", "3"},
+                 {"TAMVIK-OUT/& touch pwned4 &", "4"}, {"TAMVIK-OUT/it's a 'quote'", "q"}, {"TAMVIK-OUT/ lead blank", "b"},
+                 {"TAMVIK-OUT/élève — 学生.txt", "u"}, {"TAMVIK-OUT/-rf", "r"}, {"TAMVIK-OUT/zero", ""},
+                 {"TAMVIK-OUT/" + std::string(255, 'n'), "long"}}},
+};
 
 bool fill(int slot, const std::string& kind, const std::string& arg) {
-    const std::string s = std::to_string(slot);
-    if (kind == "material") return sim::putFile(slot, "TAMVIK-OUT/lesson.txt", "lesson") &&
-                                   sim::putFile(slot, "TAMVIK-OUT/ex/sheet.txt", "sheet");
-    if (kind == "work") return sim::putFile(slot, "TAMVIK-OUT/answer.txt", "answer " + s) &&
-                               sim::putFile(slot, "TAMVIK-OUT/sub/notes.txt", "notes " + s);
-    if (kind == "old") return sim::putFile(slot, "old/work.txt", "old " + s) && sim::putFile(slot, "old.txt", "o");
-    if (kind == "dup") return sim::putFile(slot, "dup.cfg", "");
-    if (kind == "telvo") return sim::putFile(slot, "TELVO/Maths-out/sheet.txt", "x^2") &&
-                                sim::putFile(slot, "TELVO/Phys-OUT/lab/g.txt", "9.81") &&
-                                sim::putFile(slot, "TELVO/notes-out", "a file, not a subject");
-    if (kind == "telvowork") return sim::putFile(slot, "Maths-out/hw/1.txt", "hw " + s) &&
-                                    sim::putFile(slot, "Maths-in/sheet.txt", "given") &&
-                                    sim::putFile(slot, "keep.txt", "k");
+    if (kContent.count(kind)) {
+        bool ok = true;
+        for (auto [path, text] : kContent.at(kind)) {
+            if (text.find('%') != std::string::npos) text.replace(text.find('%'), 1, std::to_string(slot));
+            ok = ok && sim::putFile(slot, path, text);
+        }
+        return ok;
+    }
     if (kind == "big") return sim::putBigFile(slot, "TAMVIK-OUT/big.bin", std::stol(arg) << 20);
     if (kind == "file") {
         const size_t eq = arg.find('=');
@@ -116,12 +121,6 @@ bool fill(int slot, const std::string& kind, const std::string& arg) {
     if (kind == "dir") return sim::putDir(slot, arg);
     if (kind == "slow") return sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2L << 20) &&
                                sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after");
-    if (kind == "hostile") {
-        bool ok = sim::putFile(slot, "TAMVIK-OUT/" + std::string(255, 'n'), "long") &&
-                  sim::putFile(slot, "TAMVIK-OUT/zero", "");
-        for (const char* name : kHostileNames) ok = ok && sim::putFile(slot, std::string("TAMVIK-OUT/") + name, name);
-        return ok;
-    }
     if (kind == "deep") {
         std::string path = "TAMVIK-OUT";
         for (int i = 0; i < std::stoi(arg); ++i) path += "/d";
@@ -211,17 +210,9 @@ bool due(const Fault& f) {
 
 void strike(const Fault& f, int job) {
     const std::string& kind = f.what[0];
-    const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : 0;
-    if (kind == "pull") sim::pullStick(slot);
-    else if (kind == "replug") EXPECT_TRUE(sim::replugStick(slot));
-    else if (kind == "hang") sim::hangStick(slot);
-    else if (kind == "failwrites") sim::failWrites(slot);
-    else if (kind == "slow") sim::slowStick(slot, std::stoi(f.what[2]));
-    else if (kind == "stall" || kind == "flaky") {
-        std::vector<std::string> args{"/sim/bin/stick", kind};
-        args.insert(args.end(), f.what.begin() + 1, f.what.end());
-        std::string cmd;
-        for (const auto& a : args) cmd += a + " ";
+    if (std::string(" pull replug hang failwrites slow stall flaky ").find(" " + kind + " ") != std::string::npos) {
+        std::string cmd = "/sim/bin/stick";   // numbers only: nothing for a shell to read
+        for (const std::string& a : f.what) cmd += " " + a;
         EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
     } else if (kind == "write") {   // an appliance file: write /replist Maths\x0d\x0a
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");
@@ -230,7 +221,7 @@ void strike(const Fault& f, int job) {
         EXPECT_TRUE(sim::waitFor([] { return exists("/tmp/bt4.cmd"); }, kStep));
         sim::releaseButton(kShift);
     } else if (kind == "fill") {   // until the stick is full: the copy meets a full stick
-        EXPECT_NE(system(("/sim/bin/stick put " + std::to_string(slot) + " filler.bin </dev/zero 2>/dev/null").c_str()), 0);
+        EXPECT_NE(system(("/sim/bin/stick put " + f.what[1] + " filler.bin </dev/zero 2>/dev/null").c_str()), 0);
     } else if (kind == "power") {
         // The power goes: the sticks as they were are kept for the next boot, which
         // reads back what they held before (see `powerSums`); nothing is flushed.
