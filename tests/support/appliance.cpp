@@ -405,8 +405,14 @@ void setWord(int index, int32_t value) {
 
 // ---- The daemon ------------------------------------------------------------------
 
+// The daemon under test: this build's own, or another build's (STICKDUP_DAEMON,
+// e.g. the board's) started through a user-mode emulator (STICKDUP_EMULATOR, e.g.
+// qemu-arm-static: the appliance has no binfmt_misc to start it by itself).
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
+    const char* daemon = getenv("STICKDUP_DAEMON");
+    if (!daemon || !*daemon) daemon = STICKDUP_DAEMON;
+    const char* emulator = getenv("STICKDUP_EMULATOR");
     fflush(stdout);
     fflush(stderr);
     pid_t pid = fork();
@@ -418,8 +424,11 @@ pid_t startDaemon() {
         // Its own process group, so stopDaemon ends the whole family at once.
         setpgid(0, 0);
         if (chdir("/") != 0) _exit(126);
-        execl(STICKDUP_DAEMON, STICKDUP_DAEMON, static_cast<char*>(nullptr));
-        fprintf(stderr, "sim: cannot start %s: %s\n", STICKDUP_DAEMON, strerror(errno));
+        if (emulator && *emulator)
+            execlp(emulator, emulator, daemon, static_cast<char*>(nullptr));
+        else
+            execl(daemon, daemon, static_cast<char*>(nullptr));
+        fprintf(stderr, "sim: cannot start %s: %s\n", daemon, strerror(errno));
         _exit(127);
     }
     setpgid(pid, pid);   // both sides set it: no window in which a kill misses it

@@ -69,7 +69,7 @@ int32_t word(int index);                   // reads key 123654 (attaches on firs
 void setWord(int index, int32_t value);
 
 // ---- The daemon -----------------------------------------------------------------
-pid_t startDaemon();                       // build/stickdupd, cwd "/", as at boot
+pid_t startDaemon();                       // build/stickdupd (or $STICKDUP_DAEMON), cwd "/", as at boot
 bool daemonRunning();                      // some process of the daemon's family still runs
 void stopDaemon();                         // kill the whole process family
 std::string consoleLog();                  // /tmp/log.txt
