@@ -73,6 +73,15 @@ TEST_F(SpaceTest, DuCountsAllocatedBlocksAndFilesButNoHiddenEntriesOrLinkTargets
     EXPECT_EQ(du(tree + "/one"), blocksOf(tree + "/one"));
     EXPECT_EQ(fileCntG, 1);
 
+    // A file past 2 GiB (a film on a FAT32 stick) is measured and counted too:
+    // a 32-bit board needs 64-bit file offsets for that.
+    fileCntG = 0;
+    writeFile(tree + "/film", "x");
+    ASSERT_EQ(truncate((tree + "/film").c_str(), 3LL << 30), 0);
+    EXPECT_EQ(du(tree + "/film"), blocksOf(tree + "/film"));
+    EXPECT_EQ(fileCntG, 1);
+    ASSERT_EQ(unlink((tree + "/film").c_str()), 0);
+
     // An empty file: no blocks, still one file.
     fileCntG = 0;
     EXPECT_EQ(du(tree + "/empty"), 0);
