@@ -33,14 +33,17 @@ int32_t* attachByKey() {
 
 }  // namespace
 
+// Whole aligned words, and in program order for the other processes: on the
+// board's ARM cores plain stores may become visible out of order, and the parent
+// would then see the countdown at 0 before the result was written.
 int32_t loadWord(int index) {
     if (!ptr_mem_partagee) return 0;
-    return static_cast<volatile int32_t*>(ptr_mem_partagee)[index];
+    return __atomic_load_n(&ptr_mem_partagee[index], __ATOMIC_SEQ_CST);
 }
 
 void storeWord(int index, int32_t value) {
     if (!ptr_mem_partagee) return;
-    static_cast<volatile int32_t*>(ptr_mem_partagee)[index] = value;
+    __atomic_store_n(&ptr_mem_partagee[index], value, __ATOMIC_SEQ_CST);
 }
 
 void renewHeartbeat() { storeWord(kNbKey, kCountdownStart); }

@@ -26,3 +26,22 @@ ensure_tools() {
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 }
+
+# The board's cross build and its emulator (sim/build-arm, sim/test-arm), and
+# update-rc.d for the package's start script.
+ensure_arm_tools() {
+  local need=()
+  command -v arm-linux-gnueabihf-g++ >/dev/null 2>&1 || need+=(g++-arm-linux-gnueabihf)
+  command -v qemu-arm-static >/dev/null 2>&1 || need+=(qemu-user-static)
+  [ -e /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+  command -v update-rc.d >/dev/null 2>&1 || need+=(init-system-helpers)
+  [ ${#need[@]} -gt 0 ] || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing: ${need[*]}; run as root to have them installed" >&2
+    return 1
+  fi
+  echo "installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+}

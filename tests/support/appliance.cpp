@@ -239,12 +239,13 @@ void setWord(int index, int32_t value) {
 
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
+    const char* daemon = getenv("STICKDUP_DAEMON");
+    if (!daemon || !*daemon) daemon = STICKDUP_DAEMON;
+    const char* emulator = getenv("STICKDUP_EMULATOR");
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);   // its own group, so stopDaemon ends the whole family at once
-        const char* daemon = getenv("STICKDUP_DAEMON") ? getenv("STICKDUP_DAEMON") : STICKDUP_DAEMON;
-        const char* emulator = getenv("STICKDUP_EMULATOR");
         if (chdir("/") != 0) _exit(126);
         if (emulator && *emulator) execlp(emulator, emulator, daemon, static_cast<char*>(nullptr));
         else execl(daemon, daemon, static_cast<char*>(nullptr));

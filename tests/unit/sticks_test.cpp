@@ -64,6 +64,11 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     EXPECT_EQ(getDocFiles(t), blocks(t) + blocks(t + "/sub") + blocks(t + "/one") + blocks(t + "/sub/big") +
                                   blocks(t + "/link") + blocks(t + "/loop"));
     EXPECT_EQ(fileCntG, 5);
+    // A film past 2 GiB on a FAT32 stick: a 32-bit board measures it only with 64-bit offsets.
+    ASSERT_EQ(truncate("/tmp/tree/sub/big", 3LL << 30), 0);
+    fileCntG = 0;
+    EXPECT_EQ(getDocFiles(t + "/sub"), blocks(t + "/sub") + blocks(t + "/sub/big"));
+    EXPECT_EQ(fileCntG, 1);
 
     // Listed files: a line selects the names that start with all but its last character.
     ASSERT_EQ(system("mkdir -p /tmp/m/abcdir && cd /tmp/m && head -c 5000 /dev/zero > ABC.wav && head -c 9000"

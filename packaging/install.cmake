@@ -1,0 +1,36 @@
+# Install rules and the Debian package: the daemon in /usr/sbin, its start script
+# for SysV-style init and its unit for boards that boot with systemd.
+#
+#   cmake --install build            # onto this machine (or DESTDIR=... for an image)
+#   cd build-arm && cpack            # stickdup_<version>_armhf.deb (amd64 in build/)
+include(GNUInstallDirs)
+
+# The start script and the unit name /usr/sbin/stickdupd: the prefix is /usr.
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Installation prefix" FORCE)
+endif()
+
+install(TARGETS stickdupd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/stickdupd.init
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d RENAME stickdupd)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/stickdupd.service DESTINATION lib/systemd/system)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME stickdup)
+set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_CONTACT "stickdup developers <stickdup@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Controller daemon of the USB-stick duplicator")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+# update-rc.d registers the start script; start-stop-daemon and setsid are essential.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS init-system-helpers)
+if(CMAKE_CROSSCOMPILING)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/deb/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/deb/prerm
+  ${CMAKE_CURRENT_LIST_DIR}/deb/postrm
+  ${CMAKE_CURRENT_LIST_DIR}/deb/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

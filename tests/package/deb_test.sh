@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The Debian package inside a --kernel appliance: installs, starts the daemon once
+# from /, starts it again when it dies, stops, and purges without a trace.
+#   sim/appliance --kernel --share build -- tests/package/deb_test.sh build/stickdup_*.deb
+set -u
+failures=0
+check() {   # check WHAT EXPECTED ACTUAL
+  if [ "$2" != "$3" ]; then echo "FAIL: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
+}
+daemons() { local c; for c in /proc/[0-9]*/comm; do [ "$(cat "$c" 2>/dev/null)" = stickdupd ] && echo "${c//[^0-9]/}"; done | sort -n; }
+waitfor() { for _ in $(seq 300); do "$@" && return 0; sleep 0.2; done; return 1; }   # 60 s
+count() { [ "$(daemons | wc -l)" = "$1" ]; }
+renewed() { count 3 && [ -z "$(daemons | grep -xF "$old")" ]; }
+
+# /usr and /etc are the host's, read-only: dpkg writes into overlays of them, and
+# its database starts empty (hence --force-depends).
+modprobe -d /sim/modules overlay
+for dir in /usr /etc; do
+  mkdir -p "/tmp/ov$dir/up" "/tmp/ov$dir/work"
+  mount -t overlay overlay -o "lowerdir=$dir,upperdir=/tmp/ov$dir/up,workdir=/tmp/ov$dir/work" "$dir"
+done
+mkdir -p /var/lib/dpkg/info /var/lib/dpkg/updates /var/log && : >/var/lib/dpkg/status
+
+dpkg -i --force-depends "$1" >/tmp/dpkg.log 2>&1 || cat /tmp/dpkg.log
+waitfor count 3; check "three processes after install" 0 $?
+check "started at boot (after local file systems)" 1 "$(ls /etc/rc2.d/S*stickdupd 2>/dev/null | wc -l)"
+/etc/init.d/stickdupd status >/dev/null; check "status while running" 0 $?
+first=$(daemons | head -n 1)
+check "working directory" / "$(readlink "/proc/$first/cwd")"
+check "a second start" "stickdupd: already running" "$(/etc/init.d/stickdupd start)"
+
+old=$(daemons)
+kill -KILL "$first"   # the button process: its operation and LED processes go with it
+waitfor renewed; check "a new family, none of the old, after a death" 0 $?
+
+/etc/init.d/stickdupd stop; check "stop" 0 $?
+waitfor count 0; check "no process after stop" 0 $?
+/etc/init.d/stickdupd status >/dev/null; check "status when stopped" 3 $?
+/etc/init.d/stickdupd start && waitfor count 3; check "start again" 0 $?
+
+dpkg -P stickdup >>/tmp/dpkg.log 2>&1; check "purge" 0 $?
+waitfor count 0; check "no process after purge" 0 $?
+check "files left" "" "$(ls /usr/sbin/stickdupd /etc/init.d/stickdupd /etc/rc*.d/*stickdupd 2>/dev/null)"
+[ "$failures" -eq 0 ] || { echo "--- dpkg log"; cat /tmp/dpkg.log; }
+exit "$failures"
