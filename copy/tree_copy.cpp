@@ -7,17 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 
-#include "copy/list_file.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "sticks/detection.h"
+#include "sticks/list_file.h"
 #include "sticks/mount.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
@@ -163,32 +162,7 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     return copyListedFile(job, name, sourcePath, destinationPath);
 }
 
-bool equalsIgnoringCase(char a, char b) {
-    return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
-}
-
-bool endsWithIgnoringCase(std::string_view name, std::string_view suffix) {
-    if (name.size() < suffix.size()) return false;
-    std::string_view tail = name.substr(name.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (!equalsIgnoringCase(tail[i], suffix[i])) return false;
-    return true;
-}
-
 }  // namespace
-
-bool fileListSelects(std::string_view line, std::string_view name) {
-    if (line.empty()) return false;
-    std::string_view prefix = line.substr(0, line.size() - 1);
-    if (name.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (!equalsIgnoringCase(name[i], prefix[i])) return false;
-    return true;
-}
-
-bool passesAudioFilter(std::string_view name) {
-    return endsWithIgnoringCase(name, "wav") || endsWithIgnoringCase(name, "act");
-}
 
 int copier_fichier(const std::string& source, const std::string& destination) {
     printf("copier_fichier - %s - %s \n", source.c_str(), destination.c_str());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "copy/tree_copy.h"
+#include "sticks/list_file.h"
 #include "copy/watchdog.h"
 #include "copy/worker_frame.h"
 #include "supervisor/globals.h"
