@@ -1,4 +1,4 @@
-// Recursive tree copy and file copy between mounted sticks, in 512-byte blocks.
+// Recursive tree copy and file copy between mounted sticks, in large blocks.
 // Runs only inside a copy worker, whose parent kills it when the heartbeat
 // (word 17) is not renewed.
 #pragma once
