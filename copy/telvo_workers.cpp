@@ -6,11 +6,11 @@
 
 #include <cstdio>
 
-#include "copy/list_file.h"
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
+#include "sticks/list_file.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"

@@ -7,17 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
-#include <memory>
+#include <utility>
 
-#include "copy/list_file.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "sticks/detection.h"
+#include "sticks/list_file.h"
 #include "sticks/mount.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
@@ -28,8 +27,7 @@ namespace {
 
 constexpr const char* kCancelFile = "/tmp/bt4.cmd";
 constexpr const char* kFileList = "/filelist";
-constexpr size_t kBlockSize = 512;             // one heartbeat per block
-constexpr size_t kStreamBuffer = 256 * 1024;   // the disks see large reads and writes
+constexpr size_t kBlockSize = 128 * 1024;    // one heartbeat per block, as large as cp's
 constexpr int kAttempts = 3;
 constexpr int kStatusLost = 5;
 
@@ -38,53 +36,70 @@ constexpr int kSourceLost = -1;
 constexpr int kDestinationLost = -2;
 constexpr int kFileFailed = -3;
 
-// One pair of stream buffers for the whole worker: a worker copies one file at a
-// time, and allocating 512 KiB per file would cost more than small files do.
-char gReadBuffer[kStreamBuffer];
-char gWriteBuffer[kStreamBuffer];
+// One block buffer for the whole worker: a worker copies one file at a time.
+char gBlock[kBlockSize];
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }
 
-File openSource(const std::string& path) {
-    // A link is never followed, even one that appeared after the folder was listed.
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    FILE* f = fdopen(fd, "rb");
-    if (!f) (void)close(fd);
-    return File(f);
-}
+// An open descriptor, closed when it goes out of scope unless taken over.
+struct Fd {
+    explicit Fd(int value) : fd(value) {}
+    ~Fd() {
+        if (fd >= 0) (void)close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release() { return std::exchange(fd, -1); }
+    int fd;
+};
+
+// A link is never followed, even one that appeared after the folder was listed.
+int openSource(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }
 
 // A link placed on the stick where the file goes must not make the appliance write
 // outside the stick: the destination is opened without following links.
-File openDestination(const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    FILE* f = fdopen(fd, "wb");
-    if (!f) (void)close(fd);
-    return File(f);
+int openDestination(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
-// The destination's close reports the write of its last buffer: a full stick shows
-// there, so its result is part of the copy's result.
-int closeDestination(File& destination) { return fclose(destination.release()); }
+// A full stick may show only when the destination is closed, so its close result
+// is part of the copy's result.
+int closeDestination(Fd& destination) { return close(destination.release()); }
 
-// Moves the data in 512-byte blocks, renewing the heartbeat before each block.
-// The end-of-file test comes before each read, so an empty file gets one heartbeat.
-int copyBlocks(FILE* source, FILE* destination) {
-    char block[kBlockSize];
-    while (!feof(source)) {
-        renewHeartbeat();
-        size_t got = fread(block, 1, sizeof block, source);
-        if (got < sizeof block && ferror(source)) return kSourceLost;
-        if (fwrite(block, 1, got, destination) < got) return kDestinationLost;
+// All of the bytes, or false: a short write that makes no progress is a full or
+// failing stick.
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<size_t>(written);
     }
-    return 0;
+    return true;
+}
+
+// Moves the data in blocks straight between the descriptors, renewing the
+// heartbeat before each block, so the watchdog sees progress as long as data
+// moves. The loop ends on a read that returns nothing, so an empty file gets one
+// heartbeat too.
+int copyBlocks(int source, int destination) {
+    for (;;) {
+        renewHeartbeat();
+        const ssize_t got = read(source, gBlock, sizeof gBlock);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return kSourceLost;
+        if (got == 0) return 0;
+        if (!writeAll(destination, gBlock, static_cast<size_t>(got))) return kDestinationLost;
+    }
 }
 
 bool isHidden(const char* name) { return name[0] == '.'; }
 
 // The four presence checks, stopping at the first failure: -1 for the source stick,
 // -2 for the destination stick (status 5 on the stick in both cases), else 0.
+// They run for every folder, so a mounted stick is seen in the kernel's table
+// without a shell listing; only a stick missing there goes the mount tool's way.
 int checkSticks(int srcStick, int dstStick, bool print) {
     auto lost = [print](const char* line, int slot, int result) {
         if (print) puts(line);
@@ -92,9 +107,9 @@ int checkSticks(int srcStick, int dstStick, bool print) {
         return result;
     };
     if (isUsbDetected(srcStick) == -1) return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
-    if (isUsbMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbStillMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
     if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
-    if (isUsbMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
+    if (isUsbStillMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
     return 0;
 }
 
@@ -163,32 +178,7 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     return copyListedFile(job, name, sourcePath, destinationPath);
 }
 
-bool equalsIgnoringCase(char a, char b) {
-    return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
-}
-
-bool endsWithIgnoringCase(std::string_view name, std::string_view suffix) {
-    if (name.size() < suffix.size()) return false;
-    std::string_view tail = name.substr(name.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (!equalsIgnoringCase(tail[i], suffix[i])) return false;
-    return true;
-}
-
 }  // namespace
-
-bool fileListSelects(std::string_view line, std::string_view name) {
-    if (line.empty()) return false;
-    std::string_view prefix = line.substr(0, line.size() - 1);
-    if (name.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (!equalsIgnoringCase(name[i], prefix[i])) return false;
-    return true;
-}
-
-bool passesAudioFilter(std::string_view name) {
-    return endsWithIgnoringCase(name, "wav") || endsWithIgnoringCase(name, "act");
-}
 
 int copier_fichier(const std::string& source, const std::string& destination) {
     printf("copier_fichier - %s - %s \n", source.c_str(), destination.c_str());
@@ -196,17 +186,15 @@ int copier_fichier(const std::string& source, const std::string& destination) {
         puts("copier_fichier tmp/bt4.cmd");
         return kCancelled;
     }
-    File in = openSource(source);
-    if (!in) return kSourceLost;
-    File out = openDestination(destination);
-    if (!out) return kDestinationLost;
-    (void)setvbuf(in.get(), gReadBuffer, _IOFBF, sizeof gReadBuffer);
-    (void)setvbuf(out.get(), gWriteBuffer, _IOFBF, sizeof gWriteBuffer);
+    Fd in(openSource(source));
+    if (in.fd < 0) return kSourceLost;
+    Fd out(openDestination(destination));
+    if (out.fd < 0) return kDestinationLost;
 
-    int result = copyBlocks(in.get(), out.get());
+    const int result = copyBlocks(in.fd, out.fd);
     // Destination first, then the source, whatever the outcome.
-    int closed = closeDestination(out);
-    in.reset();
+    const int closed = closeDestination(out);
+    (void)close(in.release());
     if (result != 0) return result;
     if (closed != 0) return kDestinationLost;
     puts("copier_fichier 0");

@@ -1,9 +1,8 @@
-// Recursive tree copy and file copy between mounted sticks, in 512-byte blocks.
+// Recursive tree copy and file copy between mounted sticks, in large blocks.
 // Runs only inside a copy worker, whose parent kills it when the heartbeat
 // (word 17) is not renewed.
 #pragma once
 #include <string>
-#include <string_view>
 
 // Results: 0 copied, -1 source unreadable, -2 destination unwritable (or a full
 // stick), -5 cancel requested (nothing opened).
@@ -15,12 +14,3 @@ int copier_fichier(const std::string& source, const std::string& destination);
 // stick lost, -3 a file failed three attempts, -5 cancel requested.
 int cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
               int srcStick, int dstStick, int audioOnly);
-
-// The file-list rule: a line of /filelist (trailing CR/LF already removed) of
-// length L selects every name that begins with its first L-1 characters, case
-// ignored; an empty line selects nothing.
-bool fileListSelects(std::string_view line, std::string_view name);
-
-// The audio filter: the name's last three characters are "wav" or "act", case
-// ignored (no dot needed: "react" passes).
-bool passesAudioFilter(std::string_view name);

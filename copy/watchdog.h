@@ -2,7 +2,7 @@
 // the clear workers and the whole-stick format worker. The job (parent) and its one
 // worker (child, processId 3) talk through two words of the shared status segment:
 //
-//   word 17 (kNbKey)      countdown: the child renews it (60 for each 512-byte block
+//   word 17 (kNbKey)      countdown: the child renews it (60 for each block of data
 //                         copied, 120 when a format starts), the parent takes 1 off
 //                         it every second; at 0 the child is considered hung.
 //   word 18 (kResultWord) the child's result; kNoResult (-4) while none is written.
@@ -40,7 +40,7 @@ constexpr unsigned kWatchPeriodUs = 1000000;  // the parent looks once a second
 int32_t loadWord(int index);
 void storeWord(int index, int32_t value);
 
-// Child: data moved just now (word 17 = 60). Called for every 512-byte block.
+// Child: data moved just now (word 17 = 60). Called for every block copied.
 void renewHeartbeat();
 
 // Makes sure this process has the segment attached (key 123654), attaching it when

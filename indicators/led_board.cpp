@@ -77,11 +77,25 @@ int cmdLed(int led, const char* value) {
     }
 }
 
+// Named once: every frame looks at the files of all six jobs.
+struct JobFiles {
+    int job;
+    const char* jobFile;
+    const char* marker;
+};
+constexpr JobFiles kJobFiles[] = {
+    {1, "/tmp/bt1.cmd", "/tmp/showresult1.cmd"}, {5, "/tmp/bt5.cmd", "/tmp/showresult5.cmd"},
+    {2, "/tmp/bt2.cmd", "/tmp/showresult2.cmd"}, {6, "/tmp/bt6.cmd", "/tmp/showresult6.cmd"},
+    {3, "/tmp/bt3.cmd", "/tmp/showresult3.cmd"}, {7, "/tmp/bt7.cmd", "/tmp/showresult7.cmd"},
+};
+
 bool resultOnDisplay(int job) {
-    const std::string jobFile = "/tmp/bt" + std::to_string(job) + ".cmd";
-    const std::string marker = "/tmp/showresult" + std::to_string(job) + ".cmd";
-    // While the job file exists the job still runs and the LEDs belong to it.
-    return fileexist(jobFile) != 0 && fileexist(marker) == 0;
+    for (const JobFiles& files : kJobFiles) {
+        if (files.job != job) continue;
+        // While the job file exists the job still runs and the LEDs belong to it.
+        return fileexist(files.jobFile) != 0 && fileexist(files.marker) == 0;
+    }
+    return false;
 }
 
 // Whether the last frame wrote a result pattern. A dismissal writes the ready

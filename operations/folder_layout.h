@@ -1,5 +1,5 @@
 // Standard folders on the sticks and the special-folder list /tmp/repTelvo.txt.
-// The list files themselves are read through copy/list_file.h, and the special-
+// The list files themselves are read through sticks/list_file.h, and the special-
 // folder check and pair names the jobs share live in operations/job_common.h.
 #pragma once
 #include <string>

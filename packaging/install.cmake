@@ -3,12 +3,13 @@
 #
 #   cmake --install build            # onto this machine (or DESTDIR=... for an image)
 #   cd build-arm && cpack            # stickdup_<version>_armhf.deb (amd64 in build/)
-include(GNUInstallDirs)
 
-# The start script and the unit name /usr/sbin/stickdupd: the prefix is /usr.
+# The start script and the unit name /usr/sbin/stickdupd: the prefix is /usr, which
+# also puts the start script in /etc.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Installation prefix" FORCE)
 endif()
+include(GNUInstallDirs)
 
 install(TARGETS stickdupd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/stickdupd.init

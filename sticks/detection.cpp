@@ -4,8 +4,9 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -44,13 +45,39 @@ std::string chosenNode(int slot) {
     return entry != 0 ? numberedNode(slot, entry) : wholeNode(slot);
 }
 
+// A slot's candidate nodes: index 0 the whole device, 1 to 5 the numbered partitions.
+using SlotNodes = std::array<std::string, kMaxPartition + 1>;
+
+SlotNodes nodesOf(int slot) {
+    SlotNodes nodes;
+    nodes[0] = wholeNode(slot);
+    for (int i = 1; i <= kMaxPartition; ++i) nodes[i] = numberedNode(slot, i);
+    return nodes;
+}
+
+// The board's slots are named once: the presence refresh tests them every
+// millisecond and should not build a string for each test.
+const SlotNodes& boardNodes(int slot) {
+    static const std::array<SlotNodes, kSlots> table = [] {
+        std::array<SlotNodes, kSlots> nodes;
+        for (int s = 0; s < kSlots; ++s) nodes[s] = nodesOf(s);
+        return nodes;
+    }();
+    return table[slot <= 0 ? 0 : slot];
+}
+
+// A numbered partition wins over the whole device, a lower number over a higher.
+int firstPresent(const SlotNodes& nodes) {
+    for (int i = 1; i <= kMaxPartition; ++i)
+        if (fileexist(nodes[i]) == 0) return i;
+    return fileexist(nodes[0]) == 0 ? 0 : -1;
+}
+
 }  // namespace
 
 int selectPart(int slot) {
-    // A numbered partition wins over the whole device, a lower number over a higher.
-    for (int i = 1; i <= kMaxPartition; ++i)
-        if (fileexist(numberedNode(slot, i)) == 0) return i;
-    return fileexist(wholeNode(slot)) == 0 ? 0 : -1;
+    if (slot >= kSlots) return firstPresent(nodesOf(slot));
+    return firstPresent(boardNodes(slot));
 }
 
 int isUsbDetected(int slot) {

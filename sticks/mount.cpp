@@ -15,6 +15,9 @@ namespace {
 
 constexpr const char* kListCommand = "mount > /tmp/mnt.log";
 constexpr const char* kListFile = "/tmp/mnt.log";
+// The kernel's table that the mount tool lists: the mount point stands in it
+// between blanks as it does in the tool's lines, so one rule reads both.
+constexpr const char* kKernelTable = "/proc/self/mounts";
 constexpr const char* kLogCopySwitch = "/tmp/tamvikma1/dup.cfg";
 constexpr const char* kLogCopyCommand = "cp /tmp/log.txt /tmp/tamvikma1/log.txt";
 
@@ -22,11 +25,10 @@ enum class Listing { shows, missing, unreadable };
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Lists the mount table afresh and looks for the slot's mount point in it. Whole
+// Looks for the slot's mount point in a listing of mounted file systems. Whole
 // lines are tested, so a long device name cannot push the mount point out of view.
-Listing listMountTable(int slot) {
-    (void)to_system(kListCommand);
-    std::ifstream listing(kListFile);
+Listing listingShows(const char* path, int slot) {
+    std::ifstream listing(path);
     if (!listing) return Listing::unreadable;
     const std::string mountPoint = mountPointOf(slot);
     std::string line;
@@ -34,6 +36,12 @@ Listing listMountTable(int slot) {
         if (pieceShowsMountPoint(line, mountPoint)) return Listing::shows;
     }
     return Listing::missing;
+}
+
+// Lists the mount table afresh through the mount tool and looks for the slot in it.
+Listing listMountTable(int slot) {
+    (void)to_system(kListCommand);
+    return listingShows(kListFile, slot);
 }
 
 std::string mountCommand(int slot) {
@@ -85,6 +93,15 @@ int isUsbMounted(int slot) {
     }
     logEvt("mounted", processId, slot);
     return 0;
+}
+
+int isUsbStillMounted(int slot) {
+    if (slot < kSlots && listingShows(kKernelTable, slot) == Listing::shows) {
+        logEvt("mount", processId, slot);
+        logEvt("mounted", processId, slot);
+        return 1;
+    }
+    return isUsbMounted(slot);             // listed, and mounted again, through the shell
 }
 
 int umountUsb(int slot) {

@@ -4,6 +4,10 @@
 #include <string_view>
 
 int isUsbMounted(int slot);
+// isUsbMounted for a stick that is normally mounted already (the checks between
+// folders and files of a copy): when the kernel's mount table shows the mount
+// point, 1 at once, without a shell listing; otherwise isUsbMounted itself.
+int isUsbStillMounted(int slot);
 int umountUsb(int slot);
 
 // The slot's mount point: /tmp/tamvikma1 for the master (slot 0 and below),

@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "copy/list_file.h"
-#include "copy/tree_copy.h"
+#include "sticks/list_file.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
 

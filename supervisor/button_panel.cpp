@@ -4,11 +4,12 @@
 // starts the self-update and shuts the appliance down on a long shift press.
 #include "supervisor/button_panel.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <string>
 
 #include "indicators/function_leds.h"
 #include "supervisor/file_helpers.h"
@@ -17,21 +18,24 @@
 #include "supervisor/process_frame.h"
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
-#include "supervisor/file_handles.h"
 
 namespace {
 
 // A button line. The lines are active low: a first character "0" means pressed.
-struct Button {
+struct ButtonLine {
     const char* valueFile;
     const char* message;                 // printed when the value file cannot be opened
     bool errorPattern;                   // whether the error pattern is shown before exit
 };
+enum Button { kShift, kDistribute, kCollect, kClear };
 // The shift button's failure leaves the LEDs as they are; the others show the error.
-constexpr Button kShift = {"/sys/class/gpio/gpio3/value", "Cannot open value file gpio3.", false};
-constexpr Button kDistribute = {"/sys/class/gpio/gpio6/value", "Cannot open value file gpio6.", true};
-constexpr Button kCollect = {"/sys/class/gpio/gpio1/value", "Cannot open value file gpio1.", true};
-constexpr Button kClear = {"/sys/class/gpio/gpio0/value", "Cannot open value file gpio0.", true};
+constexpr ButtonLine kLines[] = {
+    {"/sys/class/gpio/gpio3/value", "Cannot open value file gpio3.", false},
+    {"/sys/class/gpio/gpio6/value", "Cannot open value file gpio6.", true},
+    {"/sys/class/gpio/gpio1/value", "Cannot open value file gpio1.", true},
+    {"/sys/class/gpio/gpio0/value", "Cannot open value file gpio0.", true},
+};
+int gValueFd[] = {-1, -1, -1, -1};       // opened at the first read, then kept
 
 constexpr int kJobs[] = {1, 2, 3, 5, 6, 7};
 constexpr const char* kCancelFile = "/tmp/bt4.cmd";
@@ -47,21 +51,35 @@ constexpr useconds_t kHoldMicros = 200000;
 constexpr int kConfirmReads = 30;                // then about three seconds to press again
 constexpr useconds_t kConfirmMicros = 100000;
 
-// The value file is opened anew for every read, as the sysfs value only shows the
-// line's level at open time.
-bool pressed_or_exit(const Button& button) {
-    File file(fopen(button.valueFile, "r"));
-    if (!file) {
-        printf("%s\n", button.message);
-        if (button.errorPattern) showErrorPattern();
-        exit(1);
-    }
+[[noreturn]] void lostValueFile(Button button) {
+    printf("%s\n", kLines[button].message);
+    if (kLines[button].errorPattern) showErrorPattern();
+    exit(1);
+}
+
+// A read from the start of a sysfs value file shows the line's level at that
+// moment, so the file stays open and is read with pread: no open and close in
+// every 1 ms cycle. A failed read (the line was unexported) opens it again, and
+// only an open that fails ends the process, as before.
+bool pressed_or_exit(Button button) {
+    int& fd = gValueFd[button];
     char value[4] = {};
-    const size_t count = fread(value, 1, sizeof value, file.get());
+    ssize_t count = fd >= 0 ? pread(fd, value, sizeof value, 0) : -1;
+    if (count < 0) {
+        if (fd >= 0) (void)close(fd);
+        fd = open(kLines[button].valueFile, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) lostValueFile(button);
+        count = pread(fd, value, sizeof value, 0);
+    }
     return count > 0 && value[0] == '0';
 }
 
-std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
+// Named once: the busy test looks at every job file in every 1 ms cycle.
+const char* jobFile(int job) {
+    static const char* const kFiles[] = {"", "/tmp/bt1.cmd", "/tmp/bt2.cmd", "/tmp/bt3.cmd", "",
+                                         "/tmp/bt5.cmd", "/tmp/bt6.cmd", "/tmp/bt7.cmd"};
+    return kFiles[job];
+}
 std::string resultMarker(int job) { return "/tmp/showresult" + std::to_string(job) + ".cmd"; }
 
 bool segmentAttached() {
@@ -102,13 +120,13 @@ int blinkJobLed(int job) {
 void requestJob(int job) {
     (void)to_system("echo > /tmp/showresult.cmd");
     (void)to_system("echo > " + resultMarker(job));
-    (void)to_system("echo > " + jobFile(job));
+    (void)to_system(std::string("echo > ") + jobFile(job));
 }
 
 // Jobs 3 and 7 write the job file before the job's marker.
 void requestClear(int job) {
     (void)to_system("echo > /tmp/showresult.cmd");
-    (void)to_system("echo > " + jobFile(job));
+    (void)to_system(std::string("echo > ") + jobFile(job));
     (void)to_system("echo > " + resultMarker(job));
     (void)to_system("echo del\n");
 }

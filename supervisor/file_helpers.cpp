@@ -28,9 +28,9 @@ std::string parentOf(const std::string& path) {
 
 }  // namespace
 
-int fileexist(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0 ? 0 : -1;
-}
+int fileexist(const std::string& path) { return fileexist(path.c_str()); }
+
+int fileexist(const char* path) { return access(path, F_OK) == 0 ? 0 : -1; }
 
 int direxist(const std::string& path) {
     const uintmax_t now = static_cast<uintmax_t>(time(nullptr));

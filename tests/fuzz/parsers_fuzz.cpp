@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "copy/list_file.h"
+#include "sticks/list_file.h"
 #include "copy/tree_copy.h"
 #include "sticks/detection.h"
 #include "supervisor/self_update.h"

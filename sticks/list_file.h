@@ -1,9 +1,12 @@
-// Line reading of the appliance's list files (/filelist, /replist,
-// /tmp/repTelvo.txt): lines are read into a 150-byte buffer, so a longer line
-// comes back as several pieces, each counting as a line of its own.
+// The appliance's list files (/filelist, /replist, /tmp/repTelvo.txt) and the
+// rules that pick files by /filelist. The space accounting measures and the copy
+// copies by the same rules, so they live here, below both.
+// Lines are read into a 150-byte buffer, so a longer line comes back as several
+// pieces, each counting as a line of its own.
 #pragma once
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 constexpr int kListLineSize = 150;   // 149 characters and the terminator
 
@@ -25,3 +28,12 @@ struct ListFile {
 std::string withoutLineEnd(std::string text);
 // Trimmed of white space at both ends with trim() (/replist, /tmp/repTelvo.txt).
 std::string trimmedEntry(const std::string& text);
+
+// The file-list rule: a line of /filelist (trailing CR/LF already removed) of
+// length L selects every name that begins with its first L-1 characters, case
+// ignored; an empty line selects nothing.
+bool fileListSelects(std::string_view line, std::string_view name);
+
+// The audio filter: the name's last three characters are "wav" or "act", case
+// ignored (no dot needed: "react" passes).
+bool passesAudioFilter(std::string_view name);
