@@ -25,7 +25,7 @@ build_root() {
   cp "$simdir"/shims/tamvik_shutdown.sh "$root/sim/initd/"
   cp "$simdir"/stick "$root/sim/bin/stick"
   cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
-  rm -f "$root/sbin/reboot"
+  rm -f "$root/sbin/reboot" "$root/sbin/i2cset"   # the shims replace a host's own
   ln -s /sim/bin/reboot "$root/sbin/reboot"
   ln -s /sim/bin/i2cset "$root/sbin/i2cset"
   : >"$root/sim/calls/i2cset.log"
