@@ -32,8 +32,7 @@ void Buttons::add(int line, bool press, double minS, double maxS, std::function<
     steps_.push_back(Step{line, press, minS, maxS, std::move(done), std::move(say)});
 }
 
-bool Buttons::job(int line, bool withShift, std::string& say) {
-    if (busy()) { say = "wait: the last gesture is not over"; return false; }
+void Buttons::job(int line, bool withShift) {
     const int plain = line == kDistribute ? 1 : 2;
     const std::string name = line == kDistribute ? "distribute" : "collect";
     if (withShift) add(kShift, true, 0.2, 0.2, nullptr, "holding shift");
@@ -43,11 +42,9 @@ bool Buttons::job(int line, bool withShift, std::string& say) {
         "pressing " + name + (withShift ? " with shift held" : ""));
     add(line, false, 0, 0);
     if (withShift) add(kShift, false, 0, 0);
-    return true;
 }
 
-bool Buttons::clear(bool withShift, std::string& say) {
-    if (busy()) { say = "wait: the last gesture is not over"; return false; }
+void Buttons::clear(bool withShift) {
     if (withShift) add(kShift, true, 0.2, 0.2, nullptr, "holding shift");
     add(kClear, true, kClearHold, kPromptWait, [this] { return view_.function[2].lit; },
         "clear: holding until the LED3 prompt");
@@ -56,21 +53,16 @@ bool Buttons::clear(bool withShift, std::string& say) {
     add(kClear, true, 0.1, kFirmPress, [this] { return view_.jobFile[3] || view_.jobFile[7]; },
         "clear: pressing again");
     add(kClear, false, 0, 0);
-    return true;
 }
 
-bool Buttons::tapShift(std::string& say) {
-    if (busy()) { say = "wait: the last gesture is not over"; return false; }
+void Buttons::tapShift() {
     add(kShift, true, kTap, kTap, nullptr, "shift pressed");
     add(kShift, false, 0, 0);
-    return true;
 }
 
-bool Buttons::holdShiftLong(std::string& say) {
-    if (busy()) { say = "wait: the last gesture is not over"; return false; }
+void Buttons::holdShiftLong() {
     add(kShift, true, 0, 120, [this] { return view_.shutdownRan; }, "holding shift: shutdown");
     add(kShift, false, 0, 0, nullptr, "shift released");
-    return true;
 }
 
 void Buttons::tick(double now, std::string& say) {

@@ -27,12 +27,11 @@ struct Step {
 class Buttons {
 public:
     explicit Buttons(const View& view) : view_(view) {}
-    bool busy() const { return !steps_.empty(); }
-    // Each returns false (and says why) when another gesture is still going on.
-    bool job(int line, bool withShift, std::string& say);       // distribute, collect
-    bool clear(bool withShift, std::string& say);               // hold, let go, press again
-    bool tapShift(std::string& say);                            // dismiss or cancel
-    bool holdShiftLong(std::string& say);                       // shutdown
+    // Gestures queue up: a shift typed right after d cancels the job d started.
+    void job(int line, bool withShift);       // distribute, collect
+    void clear(bool withShift);               // hold, let go, press again
+    void tapShift();                          // dismiss or cancel
+    void holdShiftLong();                     // shutdown
     void tick(double now, std::string& say);
     void releaseAll();
 

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hands.h"
 #include "screen.h"
@@ -103,22 +105,20 @@ void stickKey(Panel& p, int key) {
 
 // Returns false when the person quits.
 bool handleKey(Panel& p, int key) {
-    std::string& say = p.screen.message;
     const bool shift = p.screen.shiftArmed;
-    bool pressed = false;
     switch (key) {
     case 'q': return false;
     case KEY_LEFT: p.screen.selected = (p.screen.selected + kSlots - 1) % kSlots; return true;
     case KEY_RIGHT: case '\t': p.screen.selected = (p.screen.selected + 1) % kSlots; return true;
     case 'S': p.screen.shiftArmed = !shift; return true;
-    case 'd': pressed = p.buttons.job(kDistribute, shift, say); break;
-    case 'c': pressed = p.buttons.job(kCollect, shift, say); break;
-    case 'e': pressed = p.buttons.clear(shift, say); break;
-    case 's': (void)p.buttons.tapShift(say); return true;
-    case 'X': (void)p.buttons.holdShiftLong(say); return true;
+    case 'd': p.buttons.job(kDistribute, shift); break;
+    case 'c': p.buttons.job(kCollect, shift); break;
+    case 'e': p.buttons.clear(shift); break;
+    case 's': p.buttons.tapShift(); return true;
+    case 'X': p.buttons.holdShiftLong(); return true;
     default: stickKey(p, key); return true;
     }
-    if (pressed) p.screen.shiftArmed = false;
+    p.screen.shiftArmed = false;   // it went down with this button
     return true;
 }
 
@@ -137,6 +137,11 @@ std::string daemonState(pid_t pid) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: stickdup_panel DAEMON [SLOT:KIND ...]\n");
+        return 2;
+    }
+    // It starts the daemon and writes button lines: never on the machine itself.
+    if (access("/sim/mode", F_OK) != 0) {
+        fprintf(stderr, "stickdup_panel runs only inside the simulated appliance: use sim/panel\n");
         return 2;
     }
     fillEmptyList("/replist", "Exercices\n");

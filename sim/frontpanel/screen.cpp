@@ -6,6 +6,8 @@
 namespace panel {
 namespace {
 
+constexpr int kWantedColumns = 100, kWantedLines = 36;
+
 constexpr const char* kLegend[] = {
     "Buttons  d distribute   c collect   e clear (held ~1 s until LED3 lights, let go, press again)",
     "         s shift: dismisses a result, cancels a running job   S shift held with the next button",
@@ -77,6 +79,8 @@ void draw(const View& view, const Sticks& sticks, const Screen& screen, double n
     mvprintw(0, 0, "stickdup front panel (simulated appliance)   daemon %s", screen.daemon.c_str());
     if (view.rebootAsked) printw("   reboot asked");
     if (!view.updateLog.empty()) printw("   update applied");
+    if (COLS < kWantedColumns || LINES < kWantedLines)
+        mvprintw(1, 0, "(a terminal of %dx%d shows everything)", kWantedColumns, kWantedLines);
     drawLeds(view, now);
     drawWords(view, sticks, screen);
     int y = 20;

@@ -102,6 +102,7 @@ void readAppliance(View& view, double now) {
     for (int job = 1; job <= 7; ++job) {
         view.jobFile[job] = exists("/tmp/bt" + std::to_string(job) + ".cmd");
         view.marker[job] = exists("/tmp/showresult" + std::to_string(job) + ".cmd");
+        view.ran[job] = view.marker[job] && (view.ran[job] || view.jobFile[job]);
     }
     view.shutdownRan = !fileText("/sim/calls/shutdown.log").empty();
     view.rebootAsked = !fileText("/sim/calls/reboot.log").empty();
@@ -145,6 +146,7 @@ std::string patternInWords(const View& view) {
     }
     for (int job : {1, 5, 2, 6, 3, 7}) {
         if (!view.marker[job]) continue;
+        if (!view.ran[job]) return std::string(kJobNames[job]) + " asked: starting";
         return std::string(kJobNames[job]) + " finished: " +
                (anyFailure(view) ? "a stick FAILED, LED blinks: look at the stick LEDs"
                                  : "every stick served, LED steady") + "  (s dismisses)";

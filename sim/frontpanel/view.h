@@ -29,6 +29,9 @@ struct View {
     bool wordsKnown = false;
     std::array<bool, 8> jobFile{};              // /tmp/btN.cmd, N = 1..7
     std::array<bool, 8> marker{};               // /tmp/showresultN.cmd; [0] the display marker
+    // Job N's file was seen under its marker: the marker then stands for a result,
+    // not for a request whose job file the button process has yet to write.
+    std::array<bool, 8> ran{};
     bool shutdownRan = false, rebootAsked = false;
     std::string updateLog;
 };
