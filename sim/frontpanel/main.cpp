@@ -92,6 +92,7 @@ void stickKey(Panel& p, int key) {
     case 't': plug(p.sticks, slot, "small"); break;
     case 'f': plug(p.sticks, slot, "full"); break;
     case 'p': p.sticks.queue(slot, {"pull", s}, "pulled"); break;
+    case 'b': p.sticks.queue(slot, {"replug", s}, "put back"); break;
     case 'h': p.sticks.queue(slot, {"hang", s}, "hung"); break;
     case 'r': p.sticks.queue(slot, {"resume", s}, "resumed"); break;
     case 'v':

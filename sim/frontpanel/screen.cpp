@@ -12,8 +12,8 @@ constexpr const char* kLegend[] = {
     "Buttons  d distribute   c collect   e clear (held ~1 s until LED3 lights, let go, press again)",
     "         s shift: dismisses a result, cancels a running job   S shift held with the next button",
     "           (d/c/e become whole-stick jobs)   X shift held long: shutdown",
-    "Sticks   <- -> Tab choose a slot   m master   u master with update   n empty   w with work",
-    "         l labelled   t too small   f full   p pull   h hang   r resume   v folders/log   q quit",
+    "Sticks   <- -> Tab: slot   m master   u master+update   n empty   w with work   l labelled",
+    "         t too small   f full   p pull   b put back   h hang   r resume   v folders/log   q quit",
 };
 
 void lamp(int y, int x, const char* name, const Lamp& l) {
@@ -77,6 +77,7 @@ void drawLower(const Screen& screen, int top) {
 void draw(const View& view, const Sticks& sticks, const Screen& screen, double now) {
     erase();
     mvprintw(0, 0, "stickdup front panel (simulated appliance)   daemon %s", screen.daemon.c_str());
+    if (view.shutdownRan) printw("   shutdown script ran");
     if (view.rebootAsked) printw("   reboot asked");
     if (!view.updateLog.empty()) printw("   update applied");
     if (COLS < kWantedColumns || LINES < kWantedLines)

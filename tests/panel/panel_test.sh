@@ -25,26 +25,26 @@ keys() { tmux "${session[@]}" send-keys -t panel "$@"; }
 
 tmux "${session[@]}" new-session -d -s panel -x 100 -y 48 \
   "STICKDUP_BUILD='$build' '$repo/sim/panel' 0:master 1:empty 2:empty; echo panel ended \$?; sleep 600"
-shows 240 ' 2 +2 present +empty'
+shows 420 ' 2 +2 present +empty'
 shows 10 'means: ready'
 
 keys d
-shows 60 'means: distribute running'
+shows 120 'means: distribute running'
 shows 120 ' 1 +3 working'
 keys Right Right p                               # student 2 pulled while 1 is served
-shows 180 'distribute finished: a stick FAILED'
+shows 300 'distribute finished: a stick FAILED'
 shows 10 ' 2 +5 LOST +pulled'
 shows 10 ' 1 +4 done'
 
 keys Left v                                      # student 1's folders
-shows 60 '^TAMVIK-IN/Documents/sujet.txt'
+shows 120 '^TAMVIK-IN/Documents/sujet.txt'
 shows 10 '^TAMVIK-IN/Exercices/exercice1.txt'
 
 keys s
-shows 30 'means: ready'
+shows 60 'means: ready'
 keys e                                           # hold, let go at the prompt, press again
-shows 60 'means: clear running'
-shows 180 'clear finished: every stick served'
+shows 120 'means: clear running'
+shows 300 'clear finished: every stick served'
 shows 10 ' 1 +4 done'
 
 keys q
