@@ -24,7 +24,7 @@ namespace {
 using namespace panel;
 
 constexpr int kFrameMs = 100;   // fast enough to show the board's blink rhythm
-constexpr const char* kDefaultLesson[] = {"0:master", "1:empty", "2:labelled", "3:work"};
+constexpr const char* kDefaultLesson[] = {"0:master", "1:empty", "2:labelled", "3:empty"};
 
 double seconds() {
     timespec t{};
@@ -93,6 +93,7 @@ void stickKey(Panel& p, int key) {
     case 'f': plug(p.sticks, slot, "full"); break;
     case 'p': p.sticks.queue(slot, {"pull", s}, "pulled"); break;
     case 'b': p.sticks.queue(slot, {"replug", s}, "put back"); break;
+    case 'a': p.sticks.queue(slot, {"answer", s}, "answers written"); break;
     case 'h': p.sticks.queue(slot, {"hang", s}, "hung"); break;
     case 'r': p.sticks.queue(slot, {"resume", s}, "resumed"); break;
     case 'v':

@@ -13,6 +13,7 @@ constexpr const char* kLegend[] = {
     "         s shift: dismisses a result, cancels a running job   S shift held with the next button",
     "           (d/c/e become whole-stick jobs)   X shift held long: shutdown",
     "Sticks   <- -> Tab: slot   m master   u master+update   n empty   w with work   l labelled",
+    "         a the student writes answers on the stick in the slot",
     "         t too small   f full   p pull   b put back   h hang   r resume   v folders/log   q quit",
 };
 
