@@ -1,10 +1,10 @@
 # Installs with apt-get whatever the build and the simulated appliance need and
-# this machine lacks; sourced by sim/test-all and sim/demo (as root on Debian).
+# this machine lacks; sourced by sim/test-all, sim/demo and sim/panel (as root on Debian).
 
 # command:package pairs; a command found on PATH means the package is there.
 readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap linux:user-mode-linux
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
-  ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang"
+  ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 
 ensure_tools() {
   local pair need=()
@@ -13,6 +13,7 @@ ensure_tools() {
     command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair#*:}")
   done
   [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  [ -e /usr/include/ncurses.h ] || need+=(libncurses-dev)   # the front panel (sim/panel)
   # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
   compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
     need+=(libclang-rt-dev)
