@@ -7,7 +7,7 @@
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
-#include "operations/folder_layout.h"
+#include "sticks/label_folder.h"
 #include "sticks/list_file.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"

@@ -18,6 +18,7 @@
 #include "copy/workers.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
+#include "sticks/label_folder.h"
 #include "operations/job_common.h"
 #include "sticks/detection.h"
 #include "sticks/mount.h"

@@ -9,11 +9,3 @@ void listTelvoFolders();
 // Appends one name to /tmp/repTelvo.txt: 0 when written, -1 when the list cannot
 // be written or the name would not come back unchanged from a 150-byte list line.
 int addTelvoFolder(const std::string& name);
-
-// A volume label as one folder name on the master: "/" and what FAT cannot hold in
-// a name ("*:<>?\| and control bytes) become "_"; a label left empty or made of dots
-// only names no folder of its own and gives "". Anything else stays as it is.
-std::string labelAsFolderName(const std::string& label);
-// The student's folder in a session: "UE{slot}", or "UE{slot} {label}" when the
-// label gives a folder name.
-std::string studentFolderName(int slot, const std::string& label);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "operations/folder_layout.h"
+#include "sticks/label_folder.h"
 #include "sticks/detection.h"
 
 TEST(StickText, LabelGivesOneFolderNameOrNone) {
