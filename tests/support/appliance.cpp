@@ -31,8 +31,10 @@ constexpr int kSlots = 17;
 int gPartition[kSlots] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 pid_t gDaemon = -1;
 
+}  // namespace
+
 // The stick tool with literal arguments (no shell reads a label or a path).
-bool stickTool(std::vector<std::string> args) {
+bool stick(std::vector<std::string> args) {
     args.insert(args.begin(), "/sim/bin/stick");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -48,10 +50,7 @@ bool stickTool(std::vector<std::string> args) {
     return false;
 }
 
-bool slotTool(const char* what, int slot, std::vector<std::string> more = {}) {
-    more.insert(more.begin(), {what, std::to_string(slot)});
-    return stickTool(more);
-}
+namespace {
 
 // Mounts the stick privately for the object's lifetime, straight through the
 // kernel (a program per mount costs too much under the user-mode kernel), on the
@@ -132,18 +131,13 @@ int32_t* segment() {
 }  // namespace
 
 bool plugStick(int slot, const StickSpec& spec) {
-    std::vector<std::string> more{"--size", std::to_string(spec.sizeKiB), "--part", std::to_string(spec.partition)};
-    if (!spec.label.empty()) more.insert(more.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
-    if (spec.kept) more.push_back("--kept");
+    std::vector<std::string> args{"plug", std::to_string(slot), "--size", std::to_string(spec.sizeKiB),
+                                  "--part", std::to_string(spec.partition)};
+    if (!spec.label.empty()) args.insert(args.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
+    if (spec.kept) args.push_back("--kept");
     gPartition[slot] = spec.partition;
-    return slotTool("plug", slot, more);
+    return stick(args);
 }
-bool replugStick(int slot) { return slotTool("replug", slot); }
-void pullStick(int slot) { (void)slotTool("pull", slot); }
-void hangStick(int slot) { (void)slotTool("hang", slot); }
-void resumeStick(int slot) { (void)slotTool("resume", slot); }
-void failWrites(int slot) { (void)slotTool("failwrites", slot); }
-void slowStick(int slot, int delayMs) { (void)slotTool("slow", slot, {std::to_string(delayMs)}); }
 
 std::string stickNode(int slot) {
     const std::string base = slot == 0 ? "/dev/tmvm1-part" : "/dev/tmvl" + std::to_string(slot) + "-part";
@@ -173,8 +167,6 @@ bool putBigFile(int slot, const std::string& relPath, long bytes) {
         return bool(f);
     });
 }
-
-bool putDir(int slot, const std::string& relPath) { return putFile(slot, relPath + "/", ""); }
 
 std::string stickRead(int slot, const std::string& relPath) {
     PrivateMount m(slot);

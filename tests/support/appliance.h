@@ -31,20 +31,17 @@ struct StickSpec {
     bool kept = false;   // the image an earlier appliance left (sim/appliance --sticks)
 };
 bool plugStick(int slot, const StickSpec& spec = {});   // a fresh FAT image, plugged
-bool replugStick(int slot);       // the same image again, as a new device
-void pullStick(int slot);         // nodes vanish, I/O on the device fails from now on
-void hangStick(int slot);         // I/O blocks until resumeStick
-void resumeStick(int slot);
-void failWrites(int slot);        // reads work, every write fails (a worn-out stick)
-void slowStick(int slot, int delayMs);
+// The stick tool with literal arguments, e.g. {"pull", "3"}, {"slow", "1", "250"}:
+// replug, pull, hang, resume, failwrites, slow, stall, flaky (see sim/stick).
+bool stick(std::vector<std::string> args);
 std::string stickNode(int slot);  // the node the daemon would use, e.g. /dev/tmvl3-part1
 std::string stickLabel(int slot); // as blkid reads it now ("" when none)
 
 // Content, through a private mount of the stick (never the daemon's mount points).
-// Paths are relative to the stick's root; folders are created as needed.
+// Paths are relative to the stick's root; folders are created as needed ("a/b/"
+// makes folders only).
 bool putFile(int slot, const std::string& relPath, const std::string& content);
 bool putBigFile(int slot, const std::string& relPath, long bytes);
-bool putDir(int slot, const std::string& relPath);
 std::string stickRead(int slot, const std::string& relPath);
 std::map<std::string, std::string> stickSums(int slot);  // entry -> content hash, "dir" for "a/"
 

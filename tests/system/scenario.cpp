@@ -33,18 +33,17 @@ std::chrono::seconds jobDeadline(size_t sticks) { return std::chrono::seconds(30
 struct Row {
     std::string group, name, sticks, job, faults, words, checks;
 };
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-std::string trim(const std::string& text) {
-    const size_t b = text.find_first_not_of(' '), e = text.find_last_not_of(' ');
-    return b == std::string::npos ? "" : text.substr(b, e - b + 1);
-}
-
-// The non-empty parts of `text` between `sep`, trimmed.
-std::vector<std::string> split(const std::string& text, char sep) {
+// The parts of `text` between `sep`, trimmed; empty ones only when asked for.
+std::vector<std::string> split(const std::string& text, char sep, bool keepEmpty = false) {
     std::vector<std::string> parts;
     std::istringstream in(text);
-    for (std::string part; std::getline(in, part, sep);)
-        if (!trim(part).empty()) parts.push_back(trim(part));
+    for (std::string part; std::getline(in, part, sep);) {
+        const size_t b = part.find_first_not_of(' '), e = part.find_last_not_of(' ');
+        part = b == std::string::npos ? "" : part.substr(b, e - b + 1);
+        if (keepEmpty || !part.empty()) parts.push_back(part);
+    }
     return parts;
 }
 
@@ -67,11 +66,9 @@ std::vector<Row> loadRows() {
     std::ifstream table(STICKDUP_SCENARIOS);
     for (std::string line; std::getline(table, line);) {
         if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cols;
-        std::istringstream in(line);
-        for (std::string col; std::getline(in, col, '|');) cols.push_back(trim(col));
-        cols.resize(7);
-        rows.push_back({cols[0], cols[1], cols[2], cols[3], cols[4], cols[5], cols[6]});
+        std::vector<std::string> c = split(line, '|', true);
+        c.resize(7);
+        rows.push_back({c[0], c[1], c[2], c[3], c[4], c[5], c[6]});
     }
     return rows;
 }
@@ -118,7 +115,7 @@ bool fill(int slot, const std::string& kind, const std::string& arg) {
         const size_t eq = arg.find('=');
         return sim::putFile(slot, arg.substr(0, eq), eq == std::string::npos ? "" : arg.substr(eq + 1));
     }
-    if (kind == "dir") return sim::putDir(slot, arg);
+    if (kind == "dir") return sim::putFile(slot, arg + "/", "");
     if (kind == "slow") return sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2L << 20) &&
                                sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after");
     if (kind == "deep") {
@@ -211,9 +208,7 @@ bool due(const Fault& f) {
 void strike(const Fault& f, int job) {
     const std::string& kind = f.what[0];
     if (std::string(" pull replug hang failwrites slow stall flaky ").find(" " + kind + " ") != std::string::npos) {
-        std::string cmd = "/sim/bin/stick";   // numbers only: nothing for a shell to read
-        for (const std::string& a : f.what) cmd += " " + a;
-        EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+        EXPECT_TRUE(sim::stick(f.what));
     } else if (kind == "write") {   // an appliance file: write /replist Maths\x0d\x0a
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");
     } else if (kind == "cancel") {
@@ -366,7 +361,8 @@ TEST_P(Scenario, Row) {
     const Row& row = GetParam();
     std::vector<Stick> sticks;
     for (const std::string& text : split(row.sticks, ';'))
-        for (int slot : slots(text)) sticks.push_back(parseStick(std::to_string(slot) + text.substr(text.find_first_not_of("0123456789-"))));
+        for (int slot : slots(text))
+            sticks.push_back(parseStick(std::to_string(slot) + text.substr(std::min(text.find('='), text.size()))));
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
@@ -391,7 +387,7 @@ TEST_P(Scenario, Row) {
     }
     for (Stick& s : sticks)
         for (const auto& [kind, arg] : s.content)
-            if (kind == "slow") sim::slowStick(s.slot, 100);   // a test can act mid-copy
+            if (kind == "slow") sim::stick({"slow", std::to_string(s.slot), "100"});   // a test can act mid-copy
     for (Fault& f : faults)
         if (f.when.empty() || f.when == "start") strike(f, job.number), f.done = true;
     ASSERT_TRUE(sim::waitFor([&] {
@@ -443,9 +439,8 @@ TEST_P(Scenario, Row) {
     // Wake what the faults left asleep, then look at every stick again.
     for (const Fault& f : faults) {
         const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : -1;
-        if (f.what[0] == "hang") sim::resumeStick(slot);
-        if (f.what[0] == "pull" || f.what[0] == "stall") {
-            ASSERT_TRUE(sim::replugStick(slot));
+        if (f.what[0] == "hang" || f.what[0] == "pull" || f.what[0] == "stall") {
+            EXPECT_TRUE(sim::stick({f.what[0] == "hang" ? "resume" : "replug", std::to_string(slot)}));
         }
     }
     std::map<int, Sums> after;
@@ -504,16 +499,12 @@ TEST_P(Scenario, Row) {
         printf("console log, last part:\n%s\n", log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
     }
     for (const Stick& s : sticks)
-        if (exists(sim::stickNode(s.slot))) s.nofs ? (void)unlink(sim::stickNode(s.slot).c_str()) : sim::pullStick(s.slot);
+        if (exists(sim::stickNode(s.slot))) s.nofs ? (void)unlink(sim::stickNode(s.slot).c_str()) : (void)sim::stick({"pull", std::to_string(s.slot)});
     EXPECT_TRUE(sim::waitFor([] { for (int i = 0; i <= 16; ++i) if (sim::word(i)) return false; return true; }, kStep));
 }
 
-std::string rowName(const testing::TestParamInfo<Row>& info) {
-    std::string name = info.param.group + "_" + std::to_string(info.index);
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(loadRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(loadRows()),
+                         [](const auto& row) { return row.param.group + "_" + std::to_string(row.index); });
 
 }  // namespace
 
