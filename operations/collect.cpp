@@ -303,13 +303,12 @@ int students2master(int fn) {
     }
     run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
     run.session = chooseSession(run);
-    bool sessionMade = true;
-    if (!run.special) {
-        (void)to_system("mkdir " + sessionPath(run.session));
-        sessionMade = direxist(sessionPath(run.session)) == 0;
-        if (!sessionMade) printf("students2master: session folder not made\n");
-    }
+    if (!run.special) (void)to_system("mkdir " + sessionPath(run.session));
     if (!secondPass(run)) return -1;
+    // Judged at the end: in whole-stick mode a master without TAMVIK-IN gets the
+    // session folder only with the first student's folder, made with its parents.
+    const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
+    if (!sessionMade) printf("students2master: session folder not made\n");
     finish(sessionMade && masterWrites.flushed());
     return 0;
 }

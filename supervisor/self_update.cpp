@@ -131,41 +131,37 @@ long long installedVersion() {
     return versionNumber(line);
 }
 
-void updateDup() {
-    checkLedStatus();                    // fills sticksPartition, needed to mount the master
-    showAttentionSignal();
-    if (isUsbMounted(kMasterSlot) == -1) {
-        printf("update: the master stick cannot be mounted.\n");
-        showReadyPattern();
-        return;
-    }
+namespace {
+
+// Installs the archive on the mounted master; true once the appliance reboots.
+bool installFromMaster() {
     bool listed = false;
     const std::string name = findArchiveName(listed);
     if (!listed) {
         printf("update: cannot list %s.\n", kMasterRoot);
-        return;                          // the four LEDs stay lit
+        return false;                    // the four LEDs stay lit
     }
     const std::string versionText = archiveVersionText(name);
     const long long version = versionNumber(versionText);
     if (name.empty() || version == 0) {
         showReadyPattern();
-        return;
+        return false;
     }
     // The same version is applied again; only an older archive is ignored.
     if (installedVersion() > version) {
         printf("update: %s is older than the installed version.\n", name.c_str());
         showReadyPattern();
-        return;
+        return false;
     }
     const std::string archivePath = kMasterRoot + name;
     if (fileexist(archivePath) != 0) {
         printf("update: %s is gone.\n", archivePath.c_str());
         showReadyPattern();
-        return;
+        return false;
     }
     if (!unpackArchive(archivePath)) {
         showReadyPattern();
-        return;
+        return false;
     }
     (void)to_system(kUpdateScript);      // what the update changes is the script's business
     (void)to_system("rm /dazuzorizizar");
@@ -174,4 +170,20 @@ void updateDup() {
     (void)to_system("umount /tmp/tamvikma1");
     (void)to_system("reboot");
     showReadyPattern();
+    return true;
+}
+
+}  // namespace
+
+void updateDup() {
+    checkLedStatus();                    // fills sticksPartition, needed to mount the master
+    showAttentionSignal();
+    if (isUsbMounted(kMasterSlot) == -1) {
+        printf("update: the master stick cannot be mounted.\n");
+        showReadyPattern();
+        return;
+    }
+    // A master left mounted would outlive the stick: the next one plugged, the
+    // update stick among them, would be read through the old mount.
+    if (!installFromMaster()) (void)umountUsb(kMasterSlot);
 }
