@@ -201,6 +201,10 @@ int copyStudent(const Run& run, int slot) {
     return process_cp_tamvik_n1(0, slot, kMaster, run.session, label);
 }
 
+// A copy that failed on a master left without a free byte failed on the master: that
+// work could not be written to it, however the space rule judged before.
+bool masterFilledUp = false;
+
 Next actOnResult(int slot, int result) {
     switch (result) {
     case kCopyDone:
@@ -213,8 +217,10 @@ Next actOnResult(int slot, int result) {
         (void)umountUsb(slot);
         (void)umountUsb(kMaster);
         return Next::StopJob;
-    case kSourceLost:
     case kFileFailed:
+        if (df_main(kMasterRoot) == 0) masterFilledUp = true;
+        [[fallthrough]];
+    case kSourceLost:
         changeLedStatus(slot, kFailed);
         (void)umountUsb(slot);
         return Next::Continue;
@@ -291,6 +297,7 @@ using namespace jobs;
 int students2master(int fn) {
     Run run;
     run.fn = fn;
+    masterFilledUp = false;
     if (!masterReady(run)) return -1;
     // Opened now, so every write error on the master from here on is seen at the end.
     StickSync masterWrites(kMasterRoot);
@@ -309,6 +316,6 @@ int students2master(int fn) {
     // session folder only with the first student's folder, made with its parents.
     const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
     if (!sessionMade) printf("students2master: session folder not made\n");
-    finish(sessionMade && masterWrites.flushed());
+    finish(sessionMade && masterWrites.flushed() && !masterFilledUp);
     return 0;
 }

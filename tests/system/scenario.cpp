@@ -175,14 +175,14 @@ Stick parseStick(const std::string& text) {
 // fill), on which stick, with which arguments, and when: @start (before the job),
 // @S=V (status word S reads V), @/path (the path exists, seen through the daemon's
 // own mount points), @mounted S (the daemon has stick S mounted) or @log TEXT (the
-// console log shows TEXT since the request).
+// console log or the operation process's event log shows TEXT since the request).
 struct Fault {
     std::vector<std::string> what;
     std::string when;
     bool done = false;
 };
 
-size_t gLogStart = 0;   // console log size when the job was requested
+size_t gLogStart = 0, gEventStart = 0;   // log sizes when the job was requested
 std::map<int, Sums> gBefore;   // every stick's content before the job
 
 // What the sticks held before a power cut, as the boot before it saved it.
@@ -194,7 +194,9 @@ void powerSums() {
 
 bool due(const Fault& f) {
     if (f.when.empty() || f.when == "start") return true;
-    if (f.when.rfind("log ", 0) == 0) return sim::consoleLog().find(f.when.substr(4), gLogStart) != std::string::npos;
+    if (f.when.rfind("log ", 0) == 0)   // the console log or the operation process's event log
+        return sim::consoleLog().find(f.when.substr(4), gLogStart) != std::string::npos ||
+               sim::readFile("/tmp/logC.txt").find(f.when.substr(4), gEventStart) != std::string::npos;
     if (f.when[0] == '/') return exists(f.when);
     if (f.when.rfind("mounted ", 0) == 0) {
         const int s = std::stoi(f.when.substr(8));
@@ -400,6 +402,7 @@ TEST_P(Scenario, Row) {
         EXPECT_EQ(system("sync; echo 3 > /proc/sys/vm/drop_caches"), 0);
     }
     gLogStart = sim::consoleLog().size();
+    gEventStart = sim::readFile("/tmp/logC.txt").size();
     press(job);
     const bool ended = sim::waitFor([&] {
         for (Fault& f : faults)
@@ -446,6 +449,9 @@ TEST_P(Scenario, Row) {
         const int slot = f.what.size() > 1 && isdigit(static_cast<unsigned char>(f.what[1][0])) ? std::stoi(f.what[1]) : -1;
         if (f.what[0] == "hang" || f.what[0] == "pull" || f.what[0] == "stall") {
             EXPECT_TRUE(sim::stick({f.what[0] == "hang" ? "resume" : "replug", std::to_string(slot)}));
+        }
+        if (f.what[0] == "flaky") {   // steady again
+            EXPECT_TRUE(sim::stick({"slow", std::to_string(slot), "0"}));
         }
     }
     std::map<int, Sums> after;
