@@ -167,6 +167,7 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     std::string destinationPath = destination + "/" + name;
     if (S_ISDIR(st.st_mode) && job.copyMode == 0 && !isHidden(name)) {
         bool made = createDir(destinationPath) == 0;
+        if (made) renewHeartbeat();   // a folder made is progress: a deep tree is no hang
         // The copy goes on either way: its files then fail and tell which stick went.
         logEvt(made ? "succes to create directory" : "failed to create directory", processId, -1);
         return cp_tamvik(job.copyMode, sourcePath, destinationPath, job.srcStick, job.dstStick,
