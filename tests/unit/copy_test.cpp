@@ -1,6 +1,10 @@
 // The copy engine on the appliance's /tmp, with the master and student 1 listed as
 // mounted: the file copy, the tree copy's rules and the collect workers' name guard.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "copy/telvo_workers.h"
 #include "copy/tree_copy.h"
@@ -9,6 +13,15 @@
 #include "supervisor/globals.h"
 #include "tests/support/appliance.h"
 #include "tests/unit/unit_support.h"
+
+// A stick may report a failed write only at the close: closing /tmp/closefail fails.
+extern "C" int __real_close(int fd);
+extern "C" int __wrap_close(int fd) {
+    char target[32] = "";
+    (void)!readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+    const int result = __real_close(fd);
+    return strcmp(target, "/tmp/closefail") == 0 ? (errno = EIO, -1) : result;
+}
 
 struct Copy : testing::Test {
     static void SetUpTestSuite() {
@@ -33,7 +46,7 @@ TEST_F(Copy, FileCopyIsExactAndNeverGoesThroughALink) {
     ASSERT_EQ(symlink("/tmp/victim", "/tmp/link"), 0);
     for (auto [source, destination, result] : {std::tuple{"/tmp/src.bin", "/tmp/link", -2}, {"/tmp/link", "/tmp/out", -1},
                                                {"/tmp/missing", "/tmp/out", -1}, {"/tmp/src.bin", "/tmp/no/out", -2},
-                                               {"/tmp/src.bin", "/dev/full", -2}})   // full: seen at the close
+                                               {"/tmp/src.bin", "/dev/full", -2}, {"/tmp/src.bin", "/tmp/closefail", -2}})
         EXPECT_EQ(copier_fichier(source, destination), result) << source << " to " << destination;
     EXPECT_EQ(sim::readFile("/tmp/victim"), "appliance file");
     EXPECT_FALSE(unit::exists("/tmp/out"));

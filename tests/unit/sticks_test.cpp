@@ -48,9 +48,8 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     EXPECT_GT(df_main("/tmp"), 0u);
     EXPECT_EQ(df_main("/tmp/missing/x"), 0u) << "unknown free space is no room";
 
-    // Hidden entries and what links point at are not counted; the links themselves
-    // are. A film past 2 GiB on a FAT32 stick: a 32-bit board sees it only with
-    // 64-bit offsets.
+    // Hidden entries and what links point at are not counted, the links are. A film past
+    // 2 GiB on a FAT32 stick: a 32-bit board sees it only with 64-bit offsets.
     using unit::blocks;
     const std::string t = "/tmp/tree";
     ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x > one && : > empty"
