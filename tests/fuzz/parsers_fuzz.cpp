@@ -6,13 +6,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
-#include "sticks/list_file.h"
-#include "copy/tree_copy.h"
 #include "sticks/detection.h"
+#include "sticks/list_file.h"
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 
@@ -30,18 +29,24 @@ int memoryFile(const string& content, string& path) {
     return fd;
 }
 
-// A buffer size byte, then blkid's line: the label is the text between the quotes
-// after the first "LABEL=", cut to fit the buffer, and nothing is written beyond.
+string blkidLabel(const string& line, size_t size) {
+    std::vector<char> label(size);   // on the heap, exactly that long: the sanitizer guards its end
+    appendBlkidLabel(line.c_str(), label.data(), size);
+    return label.data();
+}
+
+// A buffer size byte, then a line. Read as blkid's line it writes nothing beyond the
+// buffer. As a label, escaped as blkid does, it comes back whole but cut to fit; the
+// line missing its closing quote gives none.
 void label_fuzz(const string& in) {
     if (in.empty()) return;
     const size_t size = 1 + uint8_t(in[0]) % 24;
-    const string line = in.substr(1, 149).c_str();
-    const char* key = strstr(line.c_str(), "LABEL=");
-    const char* quote = key && strlen(key) >= 7 ? strchr(key + 7, '"') : nullptr;
-    char* label = static_cast<char*>(calloc(size, 1));   // the sanitizer guards its end
-    appendBlkidLabel(line.c_str(), label, size);
-    CHECK((quote ? string(key + 7, quote) : "").substr(0, size - 1) == label);
-    free(label);
+    const string text = in.substr(1, 149).c_str();
+    string line = "/dev/x: LABEL=\"";
+    for (char c : text) line += (c == '"' || c == '\\' ? "\\" : "") + string(1, c);
+    (void)blkidLabel(text, size);
+    CHECK(blkidLabel(line + "\" UUID=\"1\"", size) == text.substr(0, size - 1));
+    CHECK(blkidLabel(line, size).empty());
 }
 
 // A file name, a line end, a list file: 149-character pieces, trimmed as a plain trim
@@ -71,15 +76,12 @@ void list_line_fuzz(const string& in) {
     close(fd);
 }
 
-// A directory entry's name: the archive prefix, its version text, and the version read
+// A directory entry's name: the archive prefix in any case, and the version read
 // like atoi but saturating, as strtoll does, where atoi would overflow.
 void archive_name_fuzz(const string& in) {
     const string name = in.substr(0, 255).c_str();
-    const size_t n = name.size();
-    CHECK(isUpdateArchiveName(name) == (n > 13 && !strncasecmp(name.c_str(), "dododirezeva_", 13)));
-    const string text = n <= 13 ? "" : name.substr(13, n >= 17 ? n - 17 : npos);
-    CHECK(archiveVersionText(name) == text);
-    for (const string& t : {name, text})
+    CHECK(isUpdateArchiveName(name) == (name.size() > 13 && !strncasecmp(name.c_str(), "dododirezeva_", 13)));
+    for (const string& t : {name, archiveVersionText(name)})
         CHECK(versionNumber(t) == std::max(strtoll(t.c_str(), nullptr, 10), -LLONG_MAX));
 }
 

@@ -1,44 +1,29 @@
-// The judgements about sticks that need no real one: the mount listing, the
-// formatter's label word, the volume serial in blkid's output, and space accounting
-// on the appliance's own /tmp.
+// Judgements about sticks that need no real one: the mount listing, the label as the
+// formatter's word and as a folder name, blkid's serial, space accounting on /tmp.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "sticks/format.h"
+#include "sticks/label_folder.h"
 #include "sticks/space.h"
 #include "supervisor/globals.h"
-#include "tests/support/appliance.h"
 #include "tests/unit/unit_support.h"
 
-namespace {
-
-int blocks(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-    return static_cast<int>(st.st_blocks);
-}
-
-}  // namespace
-
 TEST(Sticks, MountPointShowsOnlyAsAWholePath) {
-    for (auto [piece, shows] : {std::pair{std::string("/dev/tmvl1-part1 on /tmp/tamvikel1 type vfat (rw)"), true},
-                                {"/dev/mapper/x on /tmp/tamvikel1", true},
-                                {"/dev/loop0 on /tmp/tamvikel1\ttype vfat", true},
-                                {"/dev/tmvl12-part1 on /tmp/tamvikel12 type vfat (rw)", false},
-                                {"/dev/sda on /mnt/tmp/tamvikel1 type vfat", false},
-                                {"/tmp/tamvikel1/x.img on /tmp/tamvikel1 type vfat", true},
+    for (auto [piece, shows] : {std::pair{std::string("/dev/x on /tmp/tamvikel1 type vfat (rw)"), true},
+                                {"/dev/x on /tmp/tamvikel1", true}, {"/dev/x on /tmp/tamvikel1\ttype vfat", true},
+                                {"/dev/x on /tmp/tamvikel12 type vfat", false}, {"/dev/x on /mnt/tmp/tamvikel1 type", false},
+                                {"/tmp/tamvikel1/x.img on /tmp/tamvikel1 type", true},
                                 {std::string(200, 'd') + " on /tmp/tamvikel1 type vfat", true}})
         EXPECT_EQ(pieceShowsMountPoint(piece, "/tmp/tamvikel1"), shows) << piece;
 }
 
-// The formatter's words as the shell splits them: the label is one of them, intact.
-// A changed volume serial is the proof of a format: it must be read from its own key.
+// The label is one formatter word as the shell splits them, intact. A changed volume
+// serial is the proof of a format: it must be read from its own key.
 TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
     ASSERT_EQ(chdir("/tmp"), 0);
     for (const std::string label : {"CLASS B", "$(touch pwned)", "it's `touch pwned`", "x'&touch pwned"}) {
         const std::string words = mkfsCommand(3, 0, label.c_str(), 1, 16).substr(sizeof "mkfs.vfat");
-        EXPECT_EQ(unit::shellOutput("set -- " + words + "; printf '[%s]' \"$@\""),
-                  "[/dev/tmvl3-part1][-n][" + label + "][-F][16]");
+        EXPECT_NE(unit::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"), std::string::npos);
     }
     EXPECT_FALSE(unit::exists("/tmp/pwned"));
     for (int slot : {0, 17, -1}) EXPECT_EQ(formatUSB(slot, 0, "X"), -1) << "not a student slot";
@@ -48,6 +33,14 @@ TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
         EXPECT_EQ(blkidValue(line, "UUID"), serial) << line;
 }
 
+TEST(Sticks, LabelGivesOneFolderNameOrNone) {
+    for (auto [label, folder] : {std::pair{"x/../../..", "UE3 x_.._.._.."}, {"..", "UE3"}, {"...", "UE3"}, {"/", "UE3 _"},
+                                 {"", "UE3"}, {"a\"b*c:d<e", "UE3 a_b_c_d_e"}, {">?\\|", "UE3 ____"}, {" .a", "UE3  .a"},
+                                 {"t\tb\x7f", "UE3 t_b_"}, {"CLASS B", "UE3 CLASS B"}, {"$(x)'&;`", "UE3 $(x)'&;`"},
+                                 {"\xc3\xa9t\xc3\xa9", "UE3 \xc3\xa9t\xc3\xa9"}})
+        EXPECT_EQ(studentFolderName(3, label), folder) << label;
+}
+
 TEST(Sticks, SpaceCountsAndFreeSpace) {
     for (auto [count, unit, kib] : {std::tuple{1u, 512u, 1u}, {1u, 511u, 0u}, {3u, 512u, 2u},
                                     {4194305u, 1048576u, 1024u}, {0xFFFFFFFFu, 1024u, 0xFFFFFFFFu}})
@@ -55,24 +48,20 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     EXPECT_GT(df_main("/tmp"), 0u);
     EXPECT_EQ(df_main("/tmp/missing/x"), 0u) << "unknown free space is no room";
 
-    // Hidden entries and what links point at are not counted; the links themselves are.
+    // Hidden entries and what links point at are not counted, the links are. A film past
+    // 2 GiB on a FAT32 stick: a 32-bit board sees it only with 64-bit offsets.
+    using unit::blocks;
     const std::string t = "/tmp/tree";
-    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd && echo x > /tmp/tree/one && : > /tmp/tree/empty"
-                     " && head -c 100000 /dev/zero > /tmp/tree/sub/big && echo h > /tmp/tree/.hidden"
-                     " && echo i > /tmp/tree/.hd/in && ln -s sub /tmp/tree/link && ln -s loop /tmp/tree/loop"), 0);
+    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x > one && : > empty"
+                     " && head -c 100000 /dev/zero > sub/big && truncate -s 3G sub/big && echo h > .hidden && echo i"
+                     " > .hd/in && ln -s sub link && ln -s loop loop && cd /tmp/m && head -c 5000 /dev/zero > ABC.wav"
+                     " && head -c 9000 /dev/zero > abc.txt && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"), 0);
     fileCntG = 0;
     EXPECT_EQ(getDocFiles(t), blocks(t) + blocks(t + "/sub") + blocks(t + "/one") + blocks(t + "/sub/big") +
                                   blocks(t + "/link") + blocks(t + "/loop"));
     EXPECT_EQ(fileCntG, 5);
-    // A film past 2 GiB on a FAT32 stick: a 32-bit board measures it only with 64-bit offsets.
-    ASSERT_EQ(truncate("/tmp/tree/sub/big", 3LL << 30), 0);
-    fileCntG = 0;
-    EXPECT_EQ(getDocFiles(t + "/sub"), blocks(t + "/sub") + blocks(t + "/sub/big"));
-    EXPECT_EQ(fileCntG, 1);
 
     // Listed files: a line selects the names that start with all but its last character.
-    ASSERT_EQ(system("mkdir -p /tmp/m/abcdir && cd /tmp/m && head -c 5000 /dev/zero > ABC.wav && head -c 9000"
-                     " /dev/zero > abc.txt && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"), 0);
     const unsigned wav = blocks("/tmp/m/ABC.wav"),
                    abc = wav + blocks("/tmp/m/abc.txt") + blocks("/tmp/m/abcdir") + blocks("/tmp/m/abcdir/in");
     for (auto [list, audioOnly, total] : {std::tuple{"abcd\n", 1, wav}, {"abcd\n", 0, abc},

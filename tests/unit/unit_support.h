@@ -1,31 +1,27 @@
-// Small helpers of the unit tests, which run in host appliances where nothing can be
-// mounted: the code that judges by the mount table is shown one in which the chosen
-// slots are mounted (their mount points are plain folders on /tmp).
+// Helpers of the unit tests, which run in host appliances where nothing can be mounted.
 #pragma once
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "sticks/mount.h"
 
 namespace unit {
 
-inline bool exists(const std::string& path) {
+inline struct stat lstatOf(const std::string& path) {   // all zero when nothing is there
     struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    (void)lstat(path.c_str(), &st);
+    return st;
 }
-
-inline bool isDir(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }
+inline bool isDir(const std::string& path) { return S_ISDIR(lstatOf(path).st_mode); }
+inline int blocks(const std::string& path) { return static_cast<int>(lstatOf(path).st_blocks); }
 
 inline bool writeFile(const std::string& path, const std::string& content) {
-    FILE* f = fopen(path.c_str(), "w");
-    const bool written = f && fwrite(content.data(), 1, content.size(), f) == content.size();
-    return f && fclose(f) == 0 && written;
+    std::ofstream file(path, std::ios::binary);
+    return static_cast<bool>(file << content << std::flush);
 }
 
 inline std::string shellOutput(const std::string& command) {
@@ -36,7 +32,7 @@ inline std::string shellOutput(const std::string& command) {
     return out;
 }
 
-// A `mount` first on PATH that lists the slots before the real table.
+// A `mount` first on PATH that lists these slots (plain folders on /tmp) as mounted.
 inline bool listAsMounted(std::initializer_list<int> slots) {
     std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
     for (int slot : slots) {
