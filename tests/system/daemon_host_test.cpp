@@ -1,0 +1,166 @@
+// The daemon as at boot on the appliance's own kernel, the tests in order on one appliance. Sticks
+// are device nodes only, or pretended through the status words, kept as written under a result display.
+#include <gtest/gtest.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "tests/support/appliance.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr int kShift = 3, kClear = 0;
+constexpr auto npos = std::string::npos;
+pid_t gDaemon = -1;
+
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool until(const std::function<bool()>& cond) { return sim::waitFor(cond, 60s); }
+bool ledsAre(const std::string& leds) { return until([&] { return sim::functionLeds() == leds; }); }
+
+// Processes in state Z, and children of `parent` named stickdupd.
+std::pair<int, int> zombiesAndChildren(pid_t parent) {
+    std::pair<int, int> found{0, 0};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string stat;   // "pid (name) state ppid ..."
+        if (!std::getline(std::ifstream(entry.path() / "stat"), stat)) continue;
+        const size_t close = stat.rfind(')');
+        found.first += stat[close + 2] == 'Z';
+        found.second += atoi(&stat[close + 4]) == parent && stat.find("(stickdupd)") != npos;
+    }
+    return found;
+}
+
+bool exitsWith(int code) {
+    int status = -1;
+    return until([&] { return waitpid(gDaemon, &status, WNOHANG) == gDaemon; }) && WIFEXITED(status) &&
+           WEXITSTATUS(status) == code;
+}
+
+// A cancel left from before is dropped, then every job file runs in the runner's order
+// (without sticks each ends at once). The development marker keeps the console where it was.
+TEST(Daemon, JobFilesRunInOrderAfterAStaleCancelIsDropped) {
+    ASSERT_TRUE(sim::touch("/bin/dev.cmd"));
+    for (int job : {4, 7, 6, 5, 3, 2, 1}) ASSERT_TRUE(sim::touch("/tmp/bt" + std::to_string(job) + ".cmd"));
+    testing::internal::CaptureStdout();
+    sim::startDaemon();
+    EXPECT_TRUE(sim::waitFor([] { return !exists("/tmp/bt7.cmd"); }, 300s));
+    EXPECT_TRUE(ledsAre("0011"));
+    sim::stopDaemon();
+    const std::string text = testing::internal::GetCapturedStdout();
+    size_t at = 0;
+    for (int job : {4, 1, 2, 3, 5, 6, 7})
+        EXPECT_NE(at = text.find("rm /tmp/bt" + std::to_string(job) + ".cmd", at), npos) << job << text;
+    EXPECT_EQ(text.find("ouverture du fichier log"), npos);
+    EXPECT_FALSE(exists("/tmp/bt4.cmd") || exists("/tmp/log.txt"));
+    ASSERT_EQ(unlink("/bin/dev.cmd"), 0);
+}
+
+TEST(Daemon, ConsoleFoldersSegmentProcessesAndPresence) {
+    std::ofstream("/dazuzorizizar") << "4.2.1\nignored\n";
+    ASSERT_TRUE(sim::touch("/dev/tmvl3-part1"));
+    gDaemon = sim::startDaemon();
+    ASSERT_TRUE(until([] { return sim::functionLeds() == "0011" && sim::word(3) == 2; }));
+    EXPECT_TRUE(until([] { return zombiesAndChildren(gDaemon) == std::make_pair(0, 2); }));
+    const std::string log = sim::consoleLog(), version = "version:4.2.1\n";
+    EXPECT_EQ(log.rfind("ouverture du fichier log"), 0u) << log;   // first, and nothing printed twice
+    EXPECT_TRUE(log.find(version) != npos && log.find(version) == log.rfind(version)) << log;
+    for (int slot = 1; slot <= 16; ++slot) EXPECT_TRUE(exists("/tmp/tamvikel" + std::to_string(slot))) << slot;
+    EXPECT_TRUE(exists("/tmp/tamvikma1") && exists("/tmp/update"));
+    shmid_ds info{};
+    ASSERT_EQ(shmctl(shmget(123654, 0, 0), IPC_STAT, &info), 0);
+    EXPECT_EQ(std::make_pair(info.shm_segsz, info.shm_perm.mode & 0777), std::make_pair(size_t{436}, 0666u));
+
+    // Under a result display the words keep the job's codes; it stays on for the tests below.
+    ASSERT_TRUE(sim::touch("/tmp/showresult.cmd"));
+    ASSERT_EQ(unlink("/dev/tmvl3-part1"), 0);
+    ASSERT_TRUE(sim::touch("/dev/tmvl6-part1"));
+    EXPECT_FALSE(sim::waitFor([] { return sim::word(3) != 2 || sim::word(6) != 0; }, 5s));
+    ASSERT_EQ(unlink("/dev/tmvl6-part1"), 0);
+}
+
+// Slot 1 working (slow blink, first byte's bit 0), slot 9 failed (fast blink, bit 1); slot 3 (bit 4,
+// frozen since the display came on) and slot 5 (the second byte's bit 0) hold a present stick.
+TEST(Daemon, StickLedsBlinkByPhaseAndAFailureMakesTheResultBlink) {
+    sim::setWord(1, 3), sim::setWord(9, 7), sim::setWord(5, 2);
+    const size_t start = sim::boardBytes().size() + 1;   // skip a frame in flight
+    ASSERT_TRUE(until([&] { return sim::boardBytes().size() >= start + 16; }));
+    std::string seen;   // a digit a frame: 1 when slot 1 is lit, plus 2 when slot 9 is (active low)
+    for (const auto& frame : sim::boardBytes()) seen += static_cast<char>('0' + (~frame.first & 3));
+    const std::string phases = "30202131";   // phases 0..7: slow lit in 0 and 5..7, fast in the even ones
+    EXPECT_NE((phases + phases + phases).find(seen.substr(start, 16)), npos) << seen.substr(start);
+
+    // A failure code makes the finished job's pattern blink; once every stick is done it is steady.
+    ASSERT_TRUE(sim::touch("/tmp/showresult1.cmd"));
+    EXPECT_TRUE(ledsAre("0000") && ledsAre("0001"));
+    sim::setWord(1, 4), sim::setWord(9, 4);
+    const size_t settled = sim::boardBytes().size() + 2;
+    ASSERT_TRUE(until([&] { return sim::boardBytes().size() >= settled + 4; }));
+    EXPECT_EQ(sim::functionLeds(), "0001");
+    EXPECT_EQ(sim::boardBytes().back(), std::make_pair(0xec, 0xfe));
+    ASSERT_EQ(unlink("/tmp/showresult1.cmd"), 0);   // the display stays: two students present
+}
+
+// The hand on the clear button: P press, R release, h hold 400 ms, L light LED3 (to see the gesture
+// end), 1 / 0 wait for LED3 lit / dark. About 1 s held, let go at the prompt, pressed again within 3 s.
+TEST(Daemon, OnlyAConfirmedClearGestureAsksForTheClear) {
+    const struct { const char* hand; bool asks; } rows[] = {
+        {"LPhR0", false},   // released before the hold is over
+        {"P10R", false},    // held on through the prompt: a press without a release first
+        {"P1R0", false},    // released at the prompt, never pressed again
+        {"P1RhP", true}};
+    for (const auto& row : rows) {
+        for (const char* c = row.hand; *c; ++c) {
+            if (*c == 'P' || *c == 'R') (*c == 'P' ? sim::pressButton : sim::releaseButton)(kClear);
+            if (*c == 'h') std::this_thread::sleep_for(400ms);
+            if (*c == 'L') std::ofstream("/sys/class/gpio/gpio14/value", std::ios::in | std::ios::out) << "1\n";
+            EXPECT_TRUE((*c != '0' && *c != '1') || until([c] { return sim::gpioValue(sim::kLed3)[0] == *c; }))
+                << row.hand << " at " << *c;
+        }
+        // A request leaves its marker until a dismissal; the wait outlasts the panel's 2 s pause.
+        const auto asked = [] { return exists("/tmp/showresult3.cmd") || exists("/tmp/showresult7.cmd"); };
+        EXPECT_EQ(sim::waitFor(asked, row.asks ? 60s : 2500ms), row.asks) << row.hand;
+    }
+    sim::releaseButton(kClear);
+    // The clear without shift; the runner takes it and, without sticks, ends it at once.
+    EXPECT_TRUE(until([] { return exists("/tmp/showresult3.cmd") && !exists("/tmp/bt3.cmd"); }));
+    EXPECT_FALSE(exists("/tmp/showresult7.cmd") || exists("/tmp/bt7.cmd"));
+    EXPECT_NE(sim::consoleLog().find("\ndel\n"), npos);
+}
+
+// A dismissal writes the ready pattern while the LED process may still write the result it read a
+// moment before. Markers vanishing without a dismissal: the LED process itself must not leave it lit.
+TEST(Daemon, NoResultOutlivesItsMarkersThenShiftDismissesAndHeldShutsDown) {
+    ASSERT_TRUE(ledsAre("0100"));   // the clear's result: LED3
+    ASSERT_TRUE(sim::touch("/dev/tmvl6-part1"));   // a stick the frozen words do not show yet
+    ASSERT_EQ(unlink("/tmp/showresult3.cmd") + unlink("/tmp/showresult.cmd"), 0);
+    EXPECT_TRUE(until([] { return sim::functionLeds() == "0011" && sim::word(6) == 2; }));   // words freed
+    ASSERT_TRUE(sim::touch("/tmp/showresult.cmd") && sim::touch("/tmp/showresult3.cmd"));
+    sim::pressButton(kShift);
+    EXPECT_TRUE(until([] { return !exists("/tmp/showresult.cmd") && !exists("/tmp/showresult3.cmd"); }));
+    EXPECT_TRUE(ledsAre("0011"));
+    EXPECT_TRUE(sim::waitFor([] { return sim::shimCalls("shutdown") == 1; }, 120s));
+    EXPECT_TRUE(exitsWith(0));
+    sim::releaseButton(kShift);
+}
+
+// Each run loses one more line, in the order the idle cycle reads them backwards, so the lines
+// read before it are still there. Shift leaves the LEDs as they are; the others show the error.
+TEST(Daemon, AMissingValueFileEndsTheButtonProcess) {
+    for (auto [line, leds] : {std::pair{0, "1111"}, {1, "1111"}, {6, "1111"}, {kShift, "0011"}}) {
+        sim::removeGpio(line);
+        gDaemon = sim::startDaemon();
+        const std::string message = "Cannot open value file gpio" + std::to_string(line) + ".";
+        EXPECT_TRUE(until([&] { return sim::consoleLog().find(message) != npos; })) << message;
+        EXPECT_TRUE(exitsWith(1)) << message;
+        EXPECT_EQ(sim::functionLeds(), leds) << message;
+    }
+    sim::stopDaemon();
+}
+
+}  // namespace
