@@ -25,8 +25,9 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-// Processes in state Z, and children of `parent` named stickdupd.
+// Processes in state Z, and children of `parent` that are the daemon's own.
 std::pair<int, int> zombiesAndChildren(pid_t parent) {
+    const std::string name = "(" + sim::daemonProcessName() + ")";
     std::pair<int, int> found{0, 0};
     DIR* proc = opendir("/proc");
     while (dirent* e = proc ? readdir(proc) : nullptr) {
@@ -35,7 +36,7 @@ std::pair<int, int> zombiesAndChildren(pid_t parent) {
         const size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         found.first += stat[close + 2] == 'Z';
-        found.second += atoi(stat.c_str() + close + 4) == parent && stat.find("(stickdupd)") != std::string::npos;
+        found.second += atoi(stat.c_str() + close + 4) == parent && stat.find(name) != std::string::npos;
     }
     if (proc) closedir(proc);
     return found;
