@@ -310,6 +310,9 @@ int students2master(int fn) {
         if (!sessionMade) printf("students2master: session folder not made\n");
     }
     if (!secondPass(run)) return -1;
+    // In whole-stick mode a master without TAMVIK-IN refuses the mkdir; the copy of
+    // the first student then makes the session folder on its way down.
+    if (!sessionMade) sessionMade = direxist(sessionPath(run.session)) == 0;
     finish(sessionMade && masterWrites.flushed());
     return 0;
 }
