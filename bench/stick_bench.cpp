@@ -6,6 +6,7 @@
 // the C library's: every command the daemon's code runs goes through it.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +28,9 @@
 
 namespace {
 
-int gCommands = 0;
+// The copy workers are forked: their commands count in a page shared with them.
+int* gCommands = static_cast<int*>(
+    mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,11 +40,11 @@ struct Cost {
 };
 
 Cost measure(const std::function<void()>& work) {
-    const int before = gCommands;
+    const int before = *gCommands;
     const auto start = Clock::now();
     work();
     const double millis = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    return {millis, gCommands - before};
+    return {millis, *gCommands - before};
 }
 
 void run_or_die(const std::string& cmd) {
@@ -93,12 +96,13 @@ Cost cpTree(const std::string& from, const std::string& to) {
     return measure([&] { run_or_die("cp -r --reflink=never " + from + " " + to + " && sync"); });
 }
 
-// A distribute and a collect of a small tree, each against the copy it makes.
-void benchJobs(FILE* out) {
+// A distribute and a collect of a tree of `groups` x `perGroup` folders, each
+// against the copy it makes. Both sticks start without earlier sessions.
+void benchJobs(FILE* out, int groups, int perGroup) {
     (void)isUsbMounted(0);
     (void)isUsbMounted(1);
-    const int folders = buildTree(kMasterOut, 3, 3);
-    run_or_die("rm -rf /tmp/tamvikel1/* && sync");
+    const int folders = buildTree(kMasterOut, groups, perGroup);
+    run_or_die("rm -rf /tmp/tamvikel1/* /tmp/tamvikma1/TAMVIK-IN && sync");
     const Cost cp = cpTree(kMasterOut, kStudentOut);
     makeFolder("/tmp/tamvikel1/by-cp_tamvik");
     processId = 3;                       // as in a copy worker: no event log
@@ -123,14 +127,14 @@ void benchJobs(FILE* out) {
         fprintf(out, "  the student ended with status %d after the distribute, %d after the collect\n", distributed,
                 collected);
 
-    fprintf(out, "small tree (%d folders, 9 files), master and one student:\n", folders);
+    fprintf(out, "jobs on a tree of %d folders (%d files), master and one student:\n", folders, groups * perGroup);
     fprintf(out, "  cp -r:       %7.0f ms\n", cp.millis);
-    fprintf(out, "  cp_tamvik:   %7.0f ms, %3d shell commands (one mkdir per folder, sync)\n", ours.millis,
-            ours.commands);
-    fprintf(out, "  distribute:  %7.0f ms, %3d shell commands, %6.0f ms beyond cp_tamvik\n", distribute.millis,
-            distribute.commands, distribute.millis - ours.millis);
-    fprintf(out, "  collect:     %7.0f ms, %3d shell commands, %6.0f ms beyond cp -r back\n", collect.millis,
-            collect.commands, collect.millis - back.millis);
+    fprintf(out, "  cp_tamvik:   %7.0f ms, %4d shell commands\n", ours.millis, ours.commands);
+    fprintf(out, "  distribute:  %7.0f ms, %4d shell commands, %6.0f ms and %4d commands beyond cp_tamvik\n",
+            distribute.millis, distribute.commands, distribute.millis - ours.millis,
+            distribute.commands - ours.commands);
+    fprintf(out, "  collect:     %7.0f ms, %4d shell commands, %6.0f ms and %4d commands beyond cp -r back\n",
+            collect.millis, collect.commands, collect.millis - back.millis, collect.commands - back.commands);
 }
 
 #ifndef STICK_BENCH_BEFORE
@@ -169,7 +173,7 @@ void benchChecks(FILE* out) {
 extern "C" int system(const char* command) {
     using SystemFn = int (*)(const char*);
     static SystemFn real = reinterpret_cast<SystemFn>(dlsym(RTLD_NEXT, "system"));
-    ++gCommands;
+    __atomic_add_fetch(gCommands, 1, __ATOMIC_SEQ_CST);
     return real(command);
 }
 
@@ -184,7 +188,8 @@ int main() {
     run_or_die("mkdir -p /tmp/tamvikma1 /tmp/tamvikel1");   // as the daemon's start-up makes them
     if (!sim::plugStick(0, {256 * 1024, "MASTER"}) || !sim::plugStick(1, {256 * 1024, "ELEVE1"})) return 1;
     checkLedStatus();
-    benchJobs(out);
+    benchJobs(out, 3, 3);
+    benchJobs(out, 10, 100);
 #ifndef STICK_BENCH_BEFORE
     benchChecks(out);
 #endif

@@ -250,6 +250,13 @@ pid_t startDaemon() {
     return pid;
 }
 
+std::string daemonProcessName() {
+    const char* emulator = getenv("STICKDUP_EMULATOR");
+    const char* daemon = getenv("STICKDUP_DAEMON");
+    const std::string program = emulator && *emulator ? emulator : daemon && *daemon ? daemon : STICKDUP_DAEMON;
+    return program.substr(program.rfind('/') + 1).substr(0, 15);
+}
+
 void stopDaemon() {
     if (gDaemon <= 0) return;
     const pid_t group = gDaemon;

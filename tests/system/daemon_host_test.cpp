@@ -23,15 +23,16 @@ bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 bool until(const std::function<bool()>& cond) { return sim::waitFor(cond, 60s); }
 bool ledsAre(const std::string& leds) { return until([&] { return sim::functionLeds() == leds; }); }
 
-// Processes in state Z, and children of `parent` named stickdupd.
+// Processes in state Z, and children of `parent` that are the daemon's own.
 std::pair<int, int> zombiesAndChildren(pid_t parent) {
+    const std::string name = "(" + sim::daemonProcessName() + ")";
     std::pair<int, int> found{0, 0};
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::string stat;   // "pid (name) state ppid ..."
         if (!std::getline(std::ifstream(entry.path() / "stat"), stat)) continue;
         const size_t close = stat.rfind(')');
         found.first += stat[close + 2] == 'Z';
-        found.second += atoi(&stat[close + 4]) == parent && stat.find("(stickdupd)") != npos;
+        found.second += atoi(&stat[close + 4]) == parent && stat.find(name) != npos;
     }
     return found;
 }
