@@ -1,5 +1,5 @@
 # System test binaries (the real daemon in the simulated appliance)
-stickdup_test(daemon_host_test HOST system/daemon_host_test.cpp)
+stickdup_test(daemon_host_test system/daemon_host_test.cpp)
 
 # The scenario table: one appliance boot a group of rows; each boot writes its part
 # of the reliability report into report/ of the build folder.
