@@ -1,6 +1,5 @@
-// Test support for the simulated appliance (see appliance.h). Runs inside the
-// appliance made by sim/appliance: sticks go through its stick tool, the shims log
-// under /sim/calls, the GPIO value files are the sandbox's own.
+// Test support inside the appliance sim/appliance makes: sticks go through its stick
+// tool, the shims log under /sim/calls, the GPIO value files are the sandbox's own.
 #include "tests/support/appliance.h"
 
 #include <dirent.h>
@@ -19,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -27,36 +27,13 @@ extern char** environ;
 namespace sim {
 namespace {
 
-constexpr int kSlots = 17;
-int gPartition[kSlots] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+int gPartition[17] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 pid_t gDaemon = -1;
-
-}  // namespace
-
-// The stick tool with literal arguments (no shell reads a label or a path).
-bool stick(std::vector<std::string> args) {
-    args.insert(args.begin(), "/sim/bin/stick");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    fflush(stdout);
-    pid_t pid = -1;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0)
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    if (status == 0) return true;
-    ADD_FAILURE() << "sim: stick " << args[1] << " " << args[2] << " failed (" << status << ")";
-    return false;
-}
-
-namespace {
 
 // Mounts the stick privately for the object's lifetime, straight through the
 // kernel (a program per mount costs too much under the user-mode kernel), on the
-// device-mapper node the stick tool recorded; root() is "" when that failed.
-class PrivateMount {
-  public:
+// device-mapper node the stick tool recorded; root is "" when that failed.
+struct PrivateMount {
     explicit PrivateMount(int slot) {
         std::string device;
         std::istringstream state(readFile("/sim/sticks/" + std::to_string(slot) + ".state"));
@@ -64,59 +41,46 @@ class PrivateMount {
             if (line.rfind("kname=", 0) == 0) device = "/dev/" + line.substr(6);
         const std::string dir = "/sim/mnt/" + std::to_string(slot);
         (void)mkdir(dir.c_str(), 0755);
-        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0) root_ = dir;
+        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0) root = dir;
         else ADD_FAILURE() << "sim: cannot mount stick " << slot << " (" << device << "): " << strerror(errno);
     }
     ~PrivateMount() {
         // Lazily when busy: the private mount must be gone whatever happened inside.
-        if (!root_.empty() && umount2(root_.c_str(), 0) != 0) (void)umount2(root_.c_str(), MNT_DETACH);
+        if (!root.empty() && umount2(root.c_str(), 0) != 0) (void)umount2(root.c_str(), MNT_DETACH);
     }
-    PrivateMount(const PrivateMount&) = delete;
-    PrivateMount& operator=(const PrivateMount&) = delete;
-    const std::string& root() const { return root_; }
-    std::string path(const std::string& rel) const { return root_ + "/" + rel; }
-
-  private:
-    std::string root_;
+    std::string root;
 };
 
-void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+// FNV-1a over each file's content: enough to see a changed or truncated file.
+void sumTree(const std::string& dir, const std::string& prefix, std::map<std::string, std::string>& sums) {
     DIR* d = opendir(dir.c_str());
     while (dirent* e = d ? readdir(d) : nullptr) {
         const std::string name = e->d_name, path = dir + "/" + name;
         struct stat st;
         if (name == "." || name == "..") continue;
-        const bool folder = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        out.push_back(prefix + name + (folder ? "/" : ""));
-        if (folder) listTree(path, prefix + name + "/", out);
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            sums[prefix + name + "/"] = "dir";
+            sumTree(path, prefix + name + "/", sums);
+            continue;
+        }
+        uint64_t hash = 1469598103934665603ull;
+        for (unsigned char c : readFile(path)) hash = (hash ^ c) * 1099511628211ull;
+        sums[prefix + name] = std::to_string(hash);
     }
     if (d) closedir(d);
 }
 
-// Creates the parents of path, then writes it whole; false (reported) on failure.
-bool writeOn(int slot, const std::string& rel, const std::function<bool(std::ofstream&)>& fill) {
-    PrivateMount m(slot);
-    if (m.root().empty()) return false;
-    const std::string path = m.path(rel);
-    for (size_t pos = path.find('/', m.root().size() + 1); pos != std::string::npos; pos = path.find('/', pos + 1))
-        (void)mkdir(path.substr(0, pos).c_str(), 0755);
-    if (path.back() == '/') return true;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (fill(f) && (f.close(), f)) return true;
-    ADD_FAILURE() << "sim: cannot write " << rel << " on stick " << slot;
-    return false;
-}
+std::string gpioPath(int gpio) { return "/sys/class/gpio/gpio" + std::to_string(gpio) + "/value"; }
 
 // Writes a GPIO value in place, as sysfs does: a reader never sees it empty.
 void writeGpio(int gpio, const char* value) {
-    const std::string path = "/sys/class/gpio/gpio" + std::to_string(gpio) + "/value";
-    const int fd = open(path.c_str(), O_WRONLY);
-    if (fd < 0 || pwrite(fd, value, 2, 0) != 2) ADD_FAILURE() << "sim: cannot write " << path;
+    const int fd = open(gpioPath(gpio).c_str(), O_WRONLY);
+    if (fd < 0 || pwrite(fd, value, 2, 0) != 2) ADD_FAILURE() << "sim: cannot write " << gpioPath(gpio);
     if (fd >= 0) close(fd);
 }
 
 int32_t* segment() {
-    static int attached = -1;
+    static int attached = -1;   // the segment a new appliance made is attached afresh
     static int32_t* words = nullptr;
     const int id = shmget(123654, 436, IPC_CREAT | 0666);
     if (id >= 0 && id != attached) {
@@ -129,6 +93,22 @@ int32_t* segment() {
 }
 
 }  // namespace
+
+// Literal arguments: no shell reads a label or a path.
+bool stick(std::vector<std::string> args) {
+    args.insert(args.begin(), "/sim/bin/stick");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    fflush(stdout);
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0)
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
+    if (status == 0) return true;
+    ADD_FAILURE() << "sim: stick " << args[1] << " " << args[2] << " failed (" << status << ")";
+    return false;
+}
 
 bool plugStick(int slot, const StickSpec& spec) {
     std::vector<std::string> args{"plug", std::to_string(slot), "--size", std::to_string(spec.sizeKiB),
@@ -146,55 +126,49 @@ std::string stickNode(int slot) {
 
 std::string stickLabel(int slot) {
     std::string label;
-    if (FILE* p = popen(("blkid -c /dev/null -s LABEL -o value " + stickNode(slot) + " 2>/dev/null").c_str(), "r")) {
-        for (int c; (c = fgetc(p)) != EOF;) label += static_cast<char>(c);
-        pclose(p);
-    }
+    FILE* p = popen(("blkid -c /dev/null -s LABEL -o value " + stickNode(slot) + " 2>/dev/null").c_str(), "r");
+    for (int c; p && (c = fgetc(p)) != EOF;) label += static_cast<char>(c);
+    if (p) pclose(p);
     if (!label.empty() && label.back() == '\n') label.pop_back();
     return label;
 }
 
+// Creates the parents, then writes the file whole; false (reported) on failure.
 bool putFile(int slot, const std::string& relPath, const std::string& content) {
-    return writeOn(slot, relPath, [&](std::ofstream& f) { return bool(f << content); });
+    const PrivateMount m(slot);
+    if (m.root.empty()) return false;
+    const std::string path = m.root + "/" + relPath;
+    for (size_t pos = path.find('/', m.root.size() + 1); pos != std::string::npos; pos = path.find('/', pos + 1))
+        (void)mkdir(path.substr(0, pos).c_str(), 0755);
+    if (path.back() == '/') return true;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (f << content && (f.close(), f)) return true;
+    ADD_FAILURE() << "sim: cannot write " << relPath << " on stick " << slot;
+    return false;
 }
 
+// The alphabet over and over, restarting every 64 KiB.
 bool putBigFile(int slot, const std::string& relPath, long bytes) {
-    std::string block(64 * 1024, 'a');
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + i % 26);
-    return writeOn(slot, relPath, [&](std::ofstream& f) {
-        for (long left = bytes; left > 0 && f; left -= static_cast<long>(block.size()))
-            f.write(block.data(), std::min<long>(left, static_cast<long>(block.size())));
-        return bool(f);
-    });
+    std::string content(static_cast<size_t>(bytes), 'a');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % (64 * 1024) % 26);
+    return putFile(slot, relPath, content);
 }
 
 std::string stickRead(int slot, const std::string& relPath) {
-    PrivateMount m(slot);
-    return m.root().empty() ? "" : readFile(m.path(relPath));
+    const PrivateMount m(slot);
+    return m.root.empty() ? "" : readFile(m.root + "/" + relPath);
 }
 
 std::map<std::string, std::string> stickSums(int slot) {
     std::map<std::string, std::string> sums;
-    std::vector<std::string> tree;
-    PrivateMount m(slot);
-    if (!m.root().empty()) listTree(m.root(), "", tree);
-    for (const std::string& path : tree) {
-        // FNV-1a over the content: enough to see a changed or truncated file.
-        uint64_t hash = 1469598103934665603ull;
-        for (unsigned char c : readFile(m.path(path))) hash = (hash ^ c) * 1099511628211ull;
-        sums[path] = path.back() == '/' ? "dir" : std::to_string(hash);
-    }
+    if (const PrivateMount m(slot); !m.root.empty()) sumTree(m.root, "", sums);
     return sums;
 }
 
 void pressButton(int gpio) { writeGpio(gpio, "0\n"); }
 void releaseButton(int gpio) { writeGpio(gpio, "1\n"); }
-std::string gpioValue(int gpio) { return readFile("/sys/class/gpio/gpio" + std::to_string(gpio) + "/value").substr(0, 1); }
-
-void removeGpio(int gpio) {
-    const std::string path = "/sys/class/gpio/gpio" + std::to_string(gpio) + "/value";
-    if (unlink(path.c_str()) != 0) ADD_FAILURE() << "sim: cannot remove " << path;
-}
+std::string gpioValue(int gpio) { return readFile(gpioPath(gpio)).substr(0, 1); }
+void removeGpio(int gpio) { if (unlink(gpioPath(gpio).c_str()) != 0) ADD_FAILURE() << "sim: cannot remove " << gpioPath(gpio); }
 
 std::string functionLeds() {
     std::string leds;
@@ -202,15 +176,15 @@ std::string functionLeds() {
     return leds;
 }
 
+// The last two words of each i2cset call: register and value.
 std::vector<std::pair<int, int>> boardBytes() {
     std::vector<std::pair<int, int>> pairs;
     std::istringstream lines(readFile("/sim/calls/i2cset.log"));
     for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> args;
         std::istringstream words(line);
-        for (std::string w; words >> w;) args.push_back(w);
-        if (args.size() >= 2)
-            pairs.emplace_back(std::stoi(args[args.size() - 2], nullptr, 16), std::stoi(args.back(), nullptr, 16));
+        std::string a, b;
+        for (std::string w; words >> w;) a = b, b = w;
+        if (!a.empty()) pairs.emplace_back(std::stoi(a, nullptr, 16), std::stoi(b, nullptr, 16));
     }
     return pairs;
 }
@@ -220,14 +194,8 @@ int shimCalls(const std::string& shim) {
     return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
 }
 
-int32_t word(int index) {
-    int32_t* words = segment();
-    return words ? __atomic_load_n(&words[index], __ATOMIC_SEQ_CST) : 0;
-}
-
-void setWord(int index, int32_t value) {
-    if (int32_t* words = segment()) __atomic_store_n(&words[index], value, __ATOMIC_SEQ_CST);
-}
+int32_t word(int index) { int32_t* w = segment(); return w ? __atomic_load_n(&w[index], __ATOMIC_SEQ_CST) : 0; }
+void setWord(int index, int32_t value) { if (int32_t* w = segment()) __atomic_store_n(&w[index], value, __ATOMIC_SEQ_CST); }
 
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
@@ -262,8 +230,7 @@ void stopDaemon() {
     const pid_t group = gDaemon;
     gDaemon = -1;
     (void)kill(-group, SIGKILL);
-    while (waitpid(group, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(group, nullptr, 0) < 0 && errno == EINTR) continue;
     // The children are reaped by the appliance's init: wait until the group is empty.
     if (!waitFor([group] { return kill(-group, 0) != 0; }, 10s)) ADD_FAILURE() << "sim: the daemon's family lives on";
 }
@@ -278,9 +245,7 @@ bool touch(const std::string& path) {
 
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    std::ostringstream text;
-    text << f.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {

@@ -1,8 +1,7 @@
-// Test support for the simulated appliance. Every test binary runs inside a fresh
-// appliance (sim/appliance): its own /tmp, /dev, GPIO value files, shared memory and,
-// for KERNEL tests, a user-mode kernel with real FAT sticks on loop + device-mapper.
-// The functions here drive that appliance the way a teacher and the hardware would;
-// a failing step is reported as a test failure where it happens.
+// Test support for the simulated appliance (sim/appliance): every test binary runs in
+// a fresh one (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a
+// user-mode kernel with FAT sticks on loop + device-mapper). A failing step is
+// reported as a test failure where it happens.
 #pragma once
 #include <sys/types.h>
 
@@ -20,9 +19,8 @@ using namespace std::chrono_literals;
 
 // ---- Sticks (KERNEL tests only) -------------------------------------------------
 // Slot 0 is the master (/dev/tmvm1-part{N}), 1..16 the students (/dev/tmvl{slot}-part{N});
-// partition 0 gives the whole-device node "-part". mkfs.vfat takes ASCII labels only
-// (at most 11, no leading blank, none of *?.,;:/\|+=<>[]"); rawLabel writes up to 11
-// bytes as they stand, as sticks formatted elsewhere may carry.
+// partition 0 is the whole-device node "-part". mkfs.vfat takes plain ASCII labels
+// only; rawLabel writes up to 11 bytes as they stand, as sticks formatted elsewhere carry.
 struct StickSpec {
     int sizeKiB = 64 * 1024;
     std::string label;
@@ -31,23 +29,19 @@ struct StickSpec {
     bool kept = false;   // the image an earlier appliance left (sim/appliance --sticks)
 };
 bool plugStick(int slot, const StickSpec& spec = {});   // a fresh FAT image, plugged
-// The stick tool with literal arguments, e.g. {"pull", "3"}, {"slow", "1", "250"}:
-// replug, pull, hang, resume, failwrites, slow, stall, flaky (see sim/stick).
+// The stick tool (sim/stick) with literal arguments, e.g. {"slow", "1", "250"}.
 bool stick(std::vector<std::string> args);
 std::string stickNode(int slot);  // the node the daemon would use, e.g. /dev/tmvl3-part1
 std::string stickLabel(int slot); // as blkid reads it now ("" when none)
 
-// Content, through a private mount of the stick (never the daemon's mount points).
-// Paths are relative to the stick's root; folders are created as needed ("a/b/"
-// makes folders only).
+// Content through a private mount of the stick, paths relative to its root; folders
+// are created as needed ("a/b/" makes folders only).
 bool putFile(int slot, const std::string& relPath, const std::string& content);
 bool putBigFile(int slot, const std::string& relPath, long bytes);
 std::string stickRead(int slot, const std::string& relPath);
 std::map<std::string, std::string> stickSums(int slot);  // entry -> content hash, "dir" for "a/"
 
-// ---- Buttons, LEDs, the stick LED board ----------------------------------------
-// Buttons read "1" when released. Lines: shift gpio3, distribute gpio6, collect gpio1,
-// clear gpio0; LEDs gpio68 (LED1), 110, 14, 13 (LED4); the master's LED gpio71.
+// ---- Buttons (read "1" when released), LEDs, the stick LED board -----------------
 constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;
 void pressButton(int gpio);
 void releaseButton(int gpio);
@@ -70,7 +64,6 @@ void stopDaemon();                         // kill the whole process family, wai
 std::string consoleLog();                  // /tmp/log.txt
 bool touch(const std::string& path);
 std::string readFile(const std::string& path);
-
 // Polls cond every 20 ms until it holds or the timeout passes; never a fixed sleep.
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
 
