@@ -6,6 +6,19 @@ readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap linux:
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 
+# Installs the packages named, if any (as root; otherwise says what is missing).
+install_packages() {
+  [ $# -gt 0 ] || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing: $*; run as root to have them installed" >&2
+    return 1
+  fi
+  echo "installing: $*"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
 ensure_tools() {
   local pair need=()
   export PATH="$PATH:/usr/local/sbin:/usr/sbin:/sbin"
@@ -17,15 +30,7 @@ ensure_tools() {
   # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
   compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
     need+=(libclang-rt-dev)
-  [ ${#need[@]} -gt 0 ] || return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing: ${need[*]}; run as root to have them installed" >&2
-    return 1
-  fi
-  echo "installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  install_packages "${need[@]}"
 }
 
 # The board's cross build and its emulator (sim/build-arm, sim/test-arm), and
@@ -36,13 +41,5 @@ ensure_arm_tools() {
   command -v qemu-arm-static >/dev/null 2>&1 || need+=(qemu-user-static)
   [ -e /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   command -v update-rc.d >/dev/null 2>&1 || need+=(init-system-helpers)
-  [ ${#need[@]} -gt 0 ] || return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing: ${need[*]}; run as root to have them installed" >&2
-    return 1
-  fi
-  echo "installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  install_packages "${need[@]}"
 }
