@@ -1,6 +1,5 @@
 // The supervisor's helpers: folder creation against hostile names, the console log's
 // verdict and tail, the self-update.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,7 +24,7 @@ TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
         made.emplace_back("/tmp/made/" + text + "/deeper", 0);
     for (const auto& [path, result] : made) {
         EXPECT_EQ(createDir(path), result) << path.substr(0, 30);
-        EXPECT_EQ(unit::isDir(path), result == 0) << path.substr(0, 30);
+        EXPECT_EQ(S_ISDIR(unit::lstatOf(path).st_mode), result == 0) << path.substr(0, 30);
     }
     EXPECT_FALSE(unit::exists("/tmp/pwned"));
 }
@@ -34,12 +33,10 @@ TEST(Supervisor, VerdictFromTheLastTwoPieces) {
     const std::string size = "mkfs.vfat: Attempting to create a too large file system";
     const struct { std::string last, previous, cmd; int result; } rows[] = {
         {"mount /dev/x 1700000000\n", "", "mount /dev/x", 0}, {"mount: bad superblock\n", "", "mount /dev/x", -1},
-        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0},   // ten characters, any case
-        {"reboot 1700000000\n", "", "reboot", -1}, {"reboot", "", "reboot", 0},   // short: the bare command only
-        {"rm: cannot remove '/tmp/bt4.cmd': No such file or directory\n", "", "rm /tmp/bt4.cmd", 0},
-        {size + "\n", "", "mkfs.vfat x", -2}, {"x\n", " " + size, "x", -1},
-        {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x", -2}};
-    const char* text = nullptr;   // the event text is the log's business
+        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0}, {"reboot 1700000000\n", "", "reboot", -1}, {"reboot", "", "reboot", 0},
+        {"rm: cannot remove '/tmp/bt4.cmd': No such file or directory\n", "", "rm /tmp/bt4.cmd", 0}, {"x\n", " " + size, "x", -1},
+        {size + "\n", "", "mkfs.vfat x", -2}, {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x", -2}};
+    const char* text = nullptr;   // ten characters of the command, any case; a short line: the bare command only
     for (const auto& row : rows) EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
     (void)unlink("/tmp/log.txt");
     EXPECT_EQ(checkLogLastLine("anything at all"), -1);
@@ -62,11 +59,9 @@ TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
         std::string last, previous, tailLast, tailPrevious;
         FILE* f = fopen("/tmp/tail.txt", "r");
         for (char piece[300]; fgets(piece, sizeof piece, f); last = piece) previous = last;
-        fclose(f);
-        const int fd = open("/tmp/tail.txt", O_RDONLY);
-        EXPECT_TRUE(readLastLogPieces(fd, tailLast, tailPrevious));
+        EXPECT_TRUE(readLastLogPieces(fileno(f), tailLast, tailPrevious));
         EXPECT_EQ(std::tie(tailLast, tailPrevious), std::tie(last, previous)) << log.substr(0, 20);
-        close(fd);
+        fclose(f);
     }
 }
 
