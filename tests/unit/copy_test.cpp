@@ -40,9 +40,8 @@ TEST_F(Copy, FileCopyIsExactAndNeverGoesThroughALink) {
         EXPECT_EQ(sim::readFile("/tmp/dst.bin"), content) << size;
         EXPECT_EQ(loadWord(kNbKey), 60) << "even an empty file renews the heartbeat";
     }
-    ASSERT_TRUE(unit::writeFile("/tmp/src.bin", std::string(3000, 's')));
-    ASSERT_TRUE(unit::writeFile("/tmp/victim", "appliance file"));
-    ASSERT_EQ(symlink("/tmp/victim", "/tmp/link"), 0);
+    ASSERT_TRUE(unit::writeFile("/tmp/src.bin", std::string(3000, 's')) && unit::writeFile("/tmp/victim", "appliance file")
+                && symlink("/tmp/victim", "/tmp/link") == 0);
     for (auto [source, destination, result] : {std::tuple{"/tmp/src.bin", "/tmp/link", -2}, {"/tmp/link", "/tmp/out", -1},
                                                {"/tmp/missing", "/tmp/out", -1}, {"/tmp/src.bin", "/tmp/no/out", -2},
                                                {"/tmp/src.bin", "/dev/full", -2}, {"/tmp/src.bin", "/tmp/closefail", -2}})

@@ -12,13 +12,12 @@ namespace unit {
 
 inline struct stat lstatOf(const std::string& path) {   // all zero when nothing is there
     struct stat st {};
-    (void)lstat(path.c_str(), &st);
-    return st;
+    return (void)lstat(path.c_str(), &st), st;
 }
 inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }
 
-inline bool writeFile(const std::string& path, const std::string& content) {
-    return static_cast<bool>(std::ofstream(path, std::ios::binary) << content << std::flush);
+inline bool writeFile(const std::string& path, const std::string& text) {
+    return static_cast<bool>(std::ofstream(path, std::ios::binary) << text << std::flush);
 }
 
 inline std::string shellOutput(const std::string& command) {
