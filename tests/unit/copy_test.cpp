@@ -1,5 +1,4 @@
-// The copy engine on the appliance's /tmp, with the master and student 1 listed as
-// mounted: the file copy, the tree copy's rules and the collect workers' name guard.
+// The copy engine on /tmp, the master and student 1 listed as mounted.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -33,26 +32,23 @@ struct Copy : testing::Test {
 
 TEST_F(Copy, FileCopyIsExactAndNeverGoesThroughALink) {
     for (size_t size : {1000001ul, 512ul, 1ul, 0ul}) {   // each overwrites a longer file
-        std::string content(size, '\0');
-        for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7 + i / 512);
+        std::string content;
+        while (content.size() < size) content += static_cast<char>(content.size() * 7 + content.size() / 512);
         ASSERT_TRUE(unit::writeFile("/tmp/src.bin", content));
         storeWord(kNbKey, 0);
         EXPECT_EQ(copier_fichier("/tmp/src.bin", "/tmp/dst.bin"), 0) << size;
         EXPECT_EQ(sim::readFile("/tmp/dst.bin"), content) << size;
         EXPECT_EQ(loadWord(kNbKey), 60) << "even an empty file renews the heartbeat";
     }
-    ASSERT_TRUE(unit::writeFile("/tmp/src.bin", std::string(3000, 's')));
-    ASSERT_TRUE(unit::writeFile("/tmp/victim", "appliance file"));
-    ASSERT_EQ(symlink("/tmp/victim", "/tmp/link"), 0);
+    ASSERT_TRUE(unit::writeFile("/tmp/src.bin", std::string(3000, 's')) && unit::writeFile("/tmp/victim", "appliance file")
+                && symlink("/tmp/victim", "/tmp/link") == 0);
     for (auto [source, destination, result] : {std::tuple{"/tmp/src.bin", "/tmp/link", -2}, {"/tmp/link", "/tmp/out", -1},
                                                {"/tmp/missing", "/tmp/out", -1}, {"/tmp/src.bin", "/tmp/no/out", -2},
                                                {"/tmp/src.bin", "/dev/full", -2}, {"/tmp/src.bin", "/tmp/closefail", -2}})
         EXPECT_EQ(copier_fichier(source, destination), result) << source << " to " << destination;
-    EXPECT_EQ(sim::readFile("/tmp/victim"), "appliance file");
-    EXPECT_FALSE(unit::exists("/tmp/out"));
+    EXPECT_EQ(sim::readFile("/tmp/victim") + (unit::exists("/tmp/out") ? "+out" : ""), "appliance file");
 }
 
-// Hidden folders and links stay behind, whether inside the tree or the tree itself.
 TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
     ASSERT_EQ(system("cd /tmp/tamvikma1 && mkdir -p O/.secret O/sub/deep && echo A > O/a.txt && echo H > O/.hidden"
                      " && echo X > O/.secret/x && echo F > O/sub/deep/f && ln -s /etc O/dir && ln -s /etc/passwd"
@@ -64,13 +60,11 @@ TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
     EXPECT_FALSE(unit::exists("/tmp/tamvikel1/L"));
 }
 
-// The collect workers name the student's folder on the master in 100-byte buffers:
-// a longer name is refused, never shortened into another student's folder.
+// Folder names on the master go through 100-byte buffers: a longer one is refused,
+// never shortened into another student's folder. Here 100 characters with the prefix.
 TEST_F(Copy, CollectRefusesAFolderNameItWouldHaveToShorten) {
     ASSERT_TRUE(unit::writeFile("/tmp/repTelvo.txt", "Maths-OUT\n"));
-    // "/tmp/tamvikma1/TAMVIK-IN/SESSION2/UE3 " and "/Documents" around it: 100 characters.
     EXPECT_EQ(process_cp_tamvik_n1(0, 3, 0, 2, std::string(52, 'L')), -3);
     EXPECT_EQ(process_telvo_cp_tamvik_n1(0, 2, 0, 2, std::string(70, 'n')), -3);
-    EXPECT_FALSE(unit::exists("/tmp/tamvikma1/TAMVIK-IN/SESSION2"));
-    EXPECT_FALSE(unit::exists("/tmp/tamvikma1/TELVO/Maths-in/SESSION2"));
+    EXPECT_FALSE(unit::exists("/tmp/tamvikma1/TAMVIK-IN/SESSION2") || unit::exists("/tmp/tamvikma1/TELVO/Maths-in/SESSION2"));
 }

@@ -1,10 +1,11 @@
-// Pieces of the jobs that need no stick, on the appliance's /tmp: the space rule,
-// the list reader, the special-folder list, and the clear workers' delete.
+// Job pieces that need no stick, on the appliance's /tmp; the LEDs (blinking: the running daemon).
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "copy/watchdog.h"
+#include "indicators/function_leds.h"
+#include "indicators/led_board.h"
 #include "operations/clear.h"
 #include "operations/folder_layout.h"
 #include "operations/job_common.h"
@@ -23,8 +24,7 @@ using Names = std::multiset<std::string>;
 
 static Names entries(const char* list) {   // {"?"} when the list cannot be read
     Names got;
-    const bool read = jobs::forEachListEntry(list, [&](const std::string& e) { return got.insert(e), true; });
-    return read ? got : Names{"?"};
+    return jobs::forEachListEntry(list, [&](const std::string& e) { return got.insert(e), true; }) ? got : Names{"?"};
 }
 
 // List lines are read in 150-byte pieces, trimmed; a name that would not come back
@@ -46,12 +46,31 @@ TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
 }
 
 TEST(Jobs, DeleteNeverFollowsALink) {
-    ASSERT_TRUE(ensureSegment());
-    ASSERT_EQ(system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
-                     " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
-                     " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"), 0);
-    EXPECT_EQ(remove_directory("/tmp/gone"), 0);
-    EXPECT_FALSE(unit::exists("/tmp/gone"));
+    ASSERT_TRUE(ensureSegment() && !system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
+                                           " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
+                                           " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"));
+    EXPECT_TRUE(remove_directory("/tmp/gone") == 0 && !unit::exists("/tmp/gone"));
     EXPECT_EQ(remove_directory("/tmp/keeplink"), -1) << "a folder given as a link is not entered";
     EXPECT_EQ(sim::readFile("/tmp/keep/deep/k"), "k\n");
+}
+
+// Phase 1, one slot holding a code: its own expander bit, active low; a failure in any phase.
+TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
+    const struct { int slot, code; unsigned first, second; bool master, failure; } rows[] = {
+        {-1, 0, 0xff, 0xff, false, false}, {0, 2, 0xff, 0xff, true, false},   {1, 2, 0xfe, 0xff, false, false},
+        {9, 4, 0xfd, 0xff, false, false},  {12, 2, 0x7f, 0xff, false, false}, {5, 2, 0xff, 0xfe, false, false},
+        {16, 2, 0xff, 0x7f, false, false}, {3, 7, 0xff, 0xff, false, true},   {0, 5, 0xff, 0xff, false, true},
+        {16, 6, 0xff, 0xff, false, true},  {4, 8, 0xff, 0xff, false, false},  {4, 1, 0xff, 0xff, false, false}};
+    for (const auto& row : rows) {
+        for (int s = 0; s < kSlots; ++s) stickLedTmp[s] = s == row.slot ? row.code : 0;
+        const BoardFrame frame = (tmpToReal(), computeBoardFrame(stickLed, 1));
+        EXPECT_EQ(std::make_tuple(frame.firstByte, frame.secondByte, frame.masterLit, frame.noFailure),
+                  std::make_tuple(row.first, row.second, row.master, !row.failure)) << row.slot << ":" << row.code;
+    }
+}
+
+TEST(Leds, AMissingFunctionLedValueFileEndsTheProcess) {
+    sim::removeGpio(sim::kLed3);
+    EXPECT_EXIT(cmdLed3("1"), testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(blinkLed3(), testing::ExitedWithCode(1), "");
 }

@@ -12,33 +12,26 @@ namespace unit {
 
 inline struct stat lstatOf(const std::string& path) {   // all zero when nothing is there
     struct stat st {};
-    (void)lstat(path.c_str(), &st);
-    return st;
+    return (void)lstat(path.c_str(), &st), st;
 }
 inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }
-inline bool isDir(const std::string& path) { return S_ISDIR(lstatOf(path).st_mode); }
-inline int blocks(const std::string& path) { return static_cast<int>(lstatOf(path).st_blocks); }
 
-inline bool writeFile(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary);
-    return static_cast<bool>(file << content << std::flush);
+inline bool writeFile(const std::string& path, const std::string& text) {
+    return static_cast<bool>(std::ofstream(path, std::ios::binary) << text << std::flush);
 }
 
 inline std::string shellOutput(const std::string& command) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
     for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-    if (pipe) pclose(pipe);
-    return out;
+    return pipe && pclose(pipe), out;
 }
 
 // A `mount` first on PATH that lists these slots (plain folders on /tmp) as mounted.
 inline bool listAsMounted(std::initializer_list<int> slots) {
     std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
-    for (int slot : slots) {
-        (void)mkdir(mountPointOf(slot).c_str(), 0777);
-        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n";
-    }
+    for (int slot : slots)
+        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n", (void)mkdir(mountPointOf(slot).c_str(), 0777);
     return writeFile("/sim/bin/mount", script + "fi\nexec /usr/bin/mount \"$@\"\n") && !chmod("/sim/bin/mount", 0755);
 }
 
