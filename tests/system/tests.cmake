@@ -23,7 +23,6 @@ endforeach()
 
 # A power cut: the first boot's kernel stops in the middle of a collect; a second
 # boot plugs the sticks it left and checks what survived.
-list(JOIN run " " run)
-set(run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
+string(REPLACE ";" " " run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
 add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a/root/sim/sticks -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
 set_tests_properties(scenario_power PROPERTIES LABELS KERNEL TIMEOUT 2800)
