@@ -127,8 +127,7 @@ TEST(Daemon, OnlyAConfirmedClearGestureAsksForTheClear) {
 // A dismissal writes the ready pattern while the LED process may still write the result it read a
 // moment before. Markers vanishing without a dismissal: the LED process itself must not leave it lit.
 TEST(Daemon, NoResultOutlivesItsMarkersThenShiftDismissesAndHeldShutsDown) {
-    ASSERT_TRUE(ledsAre("0100"));   // the clear's result: LED3
-    ASSERT_TRUE(sim::touch("/dev/tmvl6-part1"));   // a stick the frozen words do not show yet
+    ASSERT_TRUE(ledsAre("0100") && sim::touch("/dev/tmvl6-part1"));   // the clear's LED3; a stick to show
     ASSERT_EQ(unlink("/tmp/showresult3.cmd") + unlink("/tmp/showresult.cmd"), 0);
     EXPECT_TRUE(until([] { return sim::functionLeds() == "0011" && sim::word(6) == 2; }));   // words freed
     ASSERT_TRUE(sim::touch("/tmp/showresult.cmd") && sim::touch("/tmp/showresult3.cmd"));

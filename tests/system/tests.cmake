@@ -1,7 +1,6 @@
 stickdup_test(daemon_host_test system/daemon_host_test.cpp)
 
-# The scenario table: one appliance boot a group of rows; each boot writes its part
-# of the reliability report into report/ of the build folder.
+# The scenario table: one appliance boot a group of rows, each writing its part of build/report/.
 add_executable(scenario_test system/scenario.cpp)
 target_link_libraries(scenario_test PRIVATE stickdup_testsupport)
 target_compile_definitions(scenario_test PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
@@ -21,8 +20,7 @@ foreach(group IN LISTS groups)
   set_tests_properties(scenario_${group} PROPERTIES LABELS KERNEL TIMEOUT 2800 COST $<IF:$<BOOL:${long}>,10,1>)
 endforeach()
 
-# A power cut: the first boot's kernel stops in the middle of a collect; a second
-# boot plugs the sticks it left and checks what survived.
+# A power cut: the first boot stops mid-collect; a second plugs the sticks it left and checks them.
 string(REPLACE ";" " " run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
 add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a/root/sim/sticks -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
 set_tests_properties(scenario_power PROPERTIES LABELS KERNEL TIMEOUT 2800)
