@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The Debian package inside a --kernel appliance: installs, starts the daemon once
-# from /, starts it again when it dies, stops, and purges without a trace.
+# The Debian package in a --kernel appliance: installs, starts once from /, restarts after a death, purges clean.
 #   sim/appliance --kernel --share build -- tests/package/deb_test.sh build/stickdup_*.deb
 set -u
 failures=0
@@ -12,8 +11,7 @@ waitfor() { for _ in $(seq 300); do "$@" && return 0; sleep 0.2; done; return 1;
 count() { [ "$(daemons | wc -l)" = "$1" ]; }
 renewed() { count 3 && [ -z "$(daemons | grep -xF "$old")" ]; }
 
-# /usr and /etc are the host's, read-only: dpkg writes into overlays of them, and
-# its database starts empty (hence --force-depends).
+# dpkg writes into overlays of the host's read-only /usr and /etc; its database starts empty (--force-depends).
 modprobe -d /sim/modules overlay
 for dir in /usr /etc; do
   mkdir -p "/tmp/ov$dir/up" "/tmp/ov$dir/work"

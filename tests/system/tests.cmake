@@ -1,27 +1,20 @@
-# System test binaries (the real daemon in the simulated appliance)
 stickdup_test(daemon_host_test system/daemon_host_test.cpp)
 
-# The scenario table: one appliance boot a group of rows; each boot writes its part
-# of the reliability report into report/ of the build folder.
+# The scenario table: one appliance boot a group of rows, each writing its part of build/report/.
 add_executable(scenario_test system/scenario.cpp)
 target_link_libraries(scenario_test PRIVATE stickdup_testsupport)
 target_compile_definitions(scenario_test PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
 add_dependencies(scenario_test stickdupd)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)
 file(READ system/scenarios.txt table)
-string(REGEX MATCHALL "\n[a-z0-9]+ " starts "${table}")
-set(groups "")
-foreach(start IN LISTS starts)
-  string(STRIP "${start}" group)
-  list(APPEND groups ${group})
-endforeach()
+string(REGEX MATCHALL "\n[a-z0-9]+ " groups "${table}")
+list(TRANSFORM groups STRIP)
 list(REMOVE_DUPLICATES groups)
 list(REMOVE_ITEM groups power afterpower)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)
+set(run SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report)
 foreach(group IN LISTS groups)
-  add_test(NAME scenario_${group}
-    COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group} GTEST_FILTER=Table/Scenario.Row/${group}_*
-      SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel
-      --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report -- $<TARGET_FILE:scenario_test>)
+  add_test(NAME scenario_${group} COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group}
+           GTEST_FILTER=Table/Scenario.Row/${group}_* ${run} -- $<TARGET_FILE:scenario_test>)
   # The longest groups (a full classroom) first, so that the short ones fill the gaps.
   set(cost 1)
   if(group MATCHES "^classroom")
@@ -32,8 +25,7 @@ foreach(group IN LISTS groups)
   set_tests_properties(scenario_${group} PROPERTIES LABELS KERNEL TIMEOUT 2800 COST ${cost})
 endforeach()
 
-# A power cut: the first boot's kernel stops in the middle of a collect; a second
-# boot plugs the sticks it left and checks what survived.
-set(run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report")
+# A power cut: the first boot stops mid-collect; a second plugs the sticks it left and checks them.
+string(REPLACE ";" " " run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
 add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
 set_tests_properties(scenario_power PROPERTIES LABELS KERNEL TIMEOUT 2800)

@@ -1,4 +1,3 @@
-# Unit test binaries: stickdup_test(name sources...)
 stickdup_test(supervisor_unit_test unit/supervisor_test.cpp)
 stickdup_test(sticks_unit_test unit/sticks_test.cpp unit/jobs_test.cpp)
 stickdup_test(copy_unit_test unit/copy_test.cpp)
