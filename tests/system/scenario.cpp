@@ -151,7 +151,7 @@ Sums stickSums(int slot) {
 }
 
 // Content kinds: files and their text ("%" stands for the slot).
-const std::map<std::string, std::vector<std::pair<std::string, std::string>>> kContent = {
+const std::map<std::string, Files> kContent = {
     {"material", {{"TAMVIK-OUT/lesson.txt", "lesson"}, {"TAMVIK-OUT/ex/sheet.txt", "sheet"}}},
     {"work", {{"TAMVIK-OUT/answer.txt", "answer %"}, {"TAMVIK-OUT/sub/notes.txt", "notes %"}}},
     {"old", {{"old/work.txt", "old %"}, {"old.txt", "o"}}},
@@ -203,7 +203,7 @@ std::vector<int> slots(const std::string& text) {
     return all;
 }
 
-struct Stick { int slot = 0; bool nofs = false; std::vector<std::pair<std::string, std::string>> content; sim::StickSpec spec; };
+struct Stick { int slot = 0; bool nofs = false; Files content; sim::StickSpec spec; };
 
 // "3=64M,label:CLASS A,work": size, raw label, whole-device node (part0), no file
 // system at all (nofs), then content kinds with an optional ":argument".
