@@ -2,13 +2,10 @@
 // tool, the shims log under /sim/calls, the GPIO value files are the sandbox's own.
 #include "tests/support/appliance.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/shm.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,48 +24,7 @@ extern char** environ;
 namespace sim {
 namespace {
 
-int gPartition[17] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 pid_t gDaemon = -1;
-
-// Mounts the stick privately for the object's lifetime, straight through the
-// kernel (a program per mount costs too much under the user-mode kernel), on the
-// device-mapper node the stick tool recorded; root is "" when that failed.
-struct PrivateMount {
-    explicit PrivateMount(int slot) {
-        std::string device;
-        std::istringstream state(readFile("/sim/sticks/" + std::to_string(slot) + ".state"));
-        for (std::string line; std::getline(state, line);)
-            if (line.rfind("kname=", 0) == 0) device = "/dev/" + line.substr(6);
-        const std::string dir = "/sim/mnt/" + std::to_string(slot);
-        (void)mkdir(dir.c_str(), 0755);
-        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0) root = dir;
-        else ADD_FAILURE() << "sim: cannot mount stick " << slot << " (" << device << "): " << strerror(errno);
-    }
-    ~PrivateMount() {
-        // Lazily when busy: the private mount must be gone whatever happened inside.
-        if (!root.empty() && umount2(root.c_str(), 0) != 0) (void)umount2(root.c_str(), MNT_DETACH);
-    }
-    std::string root;
-};
-
-// FNV-1a over each file's content: enough to see a changed or truncated file.
-void sumTree(const std::string& dir, const std::string& prefix, std::map<std::string, std::string>& sums) {
-    DIR* d = opendir(dir.c_str());
-    while (dirent* e = d ? readdir(d) : nullptr) {
-        const std::string name = e->d_name, path = dir + "/" + name;
-        struct stat st;
-        if (name == "." || name == "..") continue;
-        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            sums[prefix + name + "/"] = "dir";
-            sumTree(path, prefix + name + "/", sums);
-            continue;
-        }
-        uint64_t hash = 1469598103934665603ull;
-        for (unsigned char c : readFile(path)) hash = (hash ^ c) * 1099511628211ull;
-        sums[prefix + name] = std::to_string(hash);
-    }
-    if (d) closedir(d);
-}
 
 std::string gpioPath(int gpio) { return "/sys/class/gpio/gpio" + std::to_string(gpio) + "/value"; }
 
@@ -77,6 +33,12 @@ void writeGpio(int gpio, const char* value) {
     const int fd = open(gpioPath(gpio).c_str(), O_WRONLY);
     if (fd < 0 || pwrite(fd, value, 2, 0) != 2) ADD_FAILURE() << "sim: cannot write " << gpioPath(gpio);
     if (fd >= 0) close(fd);
+}
+
+// The variable's value, or `fallback` when it is unset or empty.
+std::string fromEnv(const char* name, const char* fallback) {
+    const char* value = getenv(name);
+    return value && *value ? value : fallback;
 }
 
 int32_t* segment() {
@@ -115,54 +77,7 @@ bool plugStick(int slot, const StickSpec& spec) {
                                   "--part", std::to_string(spec.partition)};
     if (!spec.label.empty()) args.insert(args.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
     if (spec.kept) args.push_back("--kept");
-    gPartition[slot] = spec.partition;
     return stick(args);
-}
-
-std::string stickNode(int slot) {
-    const std::string base = slot == 0 ? "/dev/tmvm1-part" : "/dev/tmvl" + std::to_string(slot) + "-part";
-    return gPartition[slot] == 0 ? base : base + std::to_string(gPartition[slot]);
-}
-
-std::string stickLabel(int slot) {
-    std::string label;
-    FILE* p = popen(("blkid -c /dev/null -s LABEL -o value " + stickNode(slot) + " 2>/dev/null").c_str(), "r");
-    for (int c; p && (c = fgetc(p)) != EOF;) label += static_cast<char>(c);
-    if (p) pclose(p);
-    if (!label.empty() && label.back() == '\n') label.pop_back();
-    return label;
-}
-
-// Creates the parents, then writes the file whole; false (reported) on failure.
-bool putFile(int slot, const std::string& relPath, const std::string& content) {
-    const PrivateMount m(slot);
-    if (m.root.empty()) return false;
-    const std::string path = m.root + "/" + relPath;
-    for (size_t pos = path.find('/', m.root.size() + 1); pos != std::string::npos; pos = path.find('/', pos + 1))
-        (void)mkdir(path.substr(0, pos).c_str(), 0755);
-    if (path.back() == '/') return true;
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (f << content && (f.close(), f)) return true;
-    ADD_FAILURE() << "sim: cannot write " << relPath << " on stick " << slot;
-    return false;
-}
-
-// The alphabet over and over, restarting every 64 KiB.
-bool putBigFile(int slot, const std::string& relPath, long bytes) {
-    std::string content(static_cast<size_t>(bytes), 'a');
-    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % (64 * 1024) % 26);
-    return putFile(slot, relPath, content);
-}
-
-std::string stickRead(int slot, const std::string& relPath) {
-    const PrivateMount m(slot);
-    return m.root.empty() ? "" : readFile(m.root + "/" + relPath);
-}
-
-std::map<std::string, std::string> stickSums(int slot) {
-    std::map<std::string, std::string> sums;
-    if (const PrivateMount m(slot); !m.root.empty()) sumTree(m.root, "", sums);
-    return sums;
 }
 
 void pressButton(int gpio) { writeGpio(gpio, "0\n"); }
@@ -199,17 +114,15 @@ void setWord(int index, int32_t value) { if (int32_t* w = segment()) __atomic_st
 
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
-    const char* daemon = getenv("STICKDUP_DAEMON");
-    if (!daemon || !*daemon) daemon = STICKDUP_DAEMON;
-    const char* emulator = getenv("STICKDUP_EMULATOR");
+    const std::string daemon = fromEnv("STICKDUP_DAEMON", STICKDUP_DAEMON), emulator = fromEnv("STICKDUP_EMULATOR", "");
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);   // its own group, so stopDaemon ends the whole family at once
         if (chdir("/") != 0) _exit(126);
-        if (emulator && *emulator) execlp(emulator, emulator, daemon, static_cast<char*>(nullptr));
-        else execl(daemon, daemon, static_cast<char*>(nullptr));
-        fprintf(stderr, "sim: cannot start %s: %s\n", daemon, strerror(errno));
+        if (!emulator.empty()) execlp(emulator.c_str(), emulator.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
+        else execl(daemon.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
+        fprintf(stderr, "sim: cannot start %s: %s\n", daemon.c_str(), strerror(errno));
         _exit(127);
     }
     if (pid < 0) ADD_FAILURE() << "sim: fork: " << strerror(errno);
@@ -219,9 +132,7 @@ pid_t startDaemon() {
 }
 
 std::string daemonProcessName() {
-    const char* emulator = getenv("STICKDUP_EMULATOR");
-    const char* daemon = getenv("STICKDUP_DAEMON");
-    const std::string program = emulator && *emulator ? emulator : daemon && *daemon ? daemon : STICKDUP_DAEMON;
+    const std::string program = fromEnv("STICKDUP_EMULATOR", fromEnv("STICKDUP_DAEMON", STICKDUP_DAEMON).c_str());
     return program.substr(program.rfind('/') + 1).substr(0, 15);
 }
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,9 +17,8 @@ namespace sim {
 using namespace std::chrono_literals;
 
 // ---- Sticks (KERNEL tests only) -------------------------------------------------
-// Slot 0 is the master (/dev/tmvm1-part{N}), 1..16 the students (/dev/tmvl{slot}-part{N});
-// partition 0 is the whole-device node "-part". mkfs.vfat takes plain ASCII labels
-// only; rawLabel writes up to 11 bytes as they stand, as sticks formatted elsewhere carry.
+// Slot 0 is the master, 1..16 the students. mkfs.vfat takes plain ASCII labels only;
+// rawLabel writes up to 11 bytes as they stand, as sticks formatted elsewhere carry.
 struct StickSpec {
     int sizeKiB = 64 * 1024;
     std::string label;
@@ -31,15 +29,6 @@ struct StickSpec {
 bool plugStick(int slot, const StickSpec& spec = {});   // a fresh FAT image, plugged
 // The stick tool (sim/stick) with literal arguments, e.g. {"slow", "1", "250"}.
 bool stick(std::vector<std::string> args);
-std::string stickNode(int slot);  // the node the daemon would use, e.g. /dev/tmvl3-part1
-std::string stickLabel(int slot); // as blkid reads it now ("" when none)
-
-// Content through a private mount of the stick, paths relative to its root; folders
-// are created as needed ("a/b/" makes folders only).
-bool putFile(int slot, const std::string& relPath, const std::string& content);
-bool putBigFile(int slot, const std::string& relPath, long bytes);
-std::string stickRead(int slot, const std::string& relPath);
-std::map<std::string, std::string> stickSums(int slot);  // entry -> content hash, "dir" for "a/"
 
 // ---- Buttons (read "1" when released), LEDs, the stick LED board -----------------
 constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;

@@ -5,10 +5,15 @@
 // written outside the folders it fills, every stick marked done carrying its material
 // unchanged, no command planted in stick text run. One appliance boot serves a group.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -19,6 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Sums = std::map<std::string, std::string>;
+namespace fs = std::filesystem;
 constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
 constexpr auto kStep = 120s;    // a button's effect, a presence refresh
 
@@ -61,8 +67,91 @@ bool under(const std::string& path, const std::string& folder) { return path.rfi
 bool endsWith(const std::string& s, const std::string& e) { return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0; }
 std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
+// The node the daemon uses: /dev/tmvm1-part{N} for the master, /dev/tmvl{slot}-part{N}
+// for a student; partition 0 is the whole-device node "-part".
+std::string stickNode(int slot, int partition = 1) {
+    const std::string base = slot ? "/dev/tmvl" + std::to_string(slot) + "-part" : "/dev/tmvm1-part";
+    return partition ? base + std::to_string(partition) : base;
+}
+
+// The device-mapper node that carries the stick's file system, as the stick tool recorded it.
+std::string fsDevice(int slot) {
+    std::istringstream state(sim::readFile("/sim/sticks/" + std::to_string(slot) + ".state"));
+    for (std::string line; std::getline(state, line);)
+        if (line.rfind("kname=", 0) == 0) return "/dev/" + line.substr(6);
+    return "";
+}
+
+std::string stickLabel(int slot) {   // as blkid reads it now ("" when none)
+    std::string label;
+    FILE* p = popen(("blkid -c /dev/null -s LABEL -o value " + fsDevice(slot) + " 2>/dev/null").c_str(), "r");
+    for (int c; p && (c = fgetc(p)) != EOF;) label += static_cast<char>(c);
+    if (p) pclose(p);
+    if (!label.empty() && label.back() == '\n') label.pop_back();
+    return label;
+}
+
+// Mounts the stick privately for the object's lifetime, straight through the kernel
+// (a program per mount costs too much under the user-mode kernel); root is "" when
+// that failed.
+struct PrivateMount {
+    explicit PrivateMount(int slot) {
+        const std::string device = fsDevice(slot), dir = "/sim/mnt/" + std::to_string(slot);
+        (void)mkdir(dir.c_str(), 0755);
+        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0) root = dir;
+        else ADD_FAILURE() << "cannot mount stick " << slot << " (" << device << "): " << strerror(errno);
+    }
+    ~PrivateMount() {
+        // Lazily when busy: the private mount must be gone whatever happened inside.
+        if (!root.empty() && umount2(root.c_str(), 0) != 0) (void)umount2(root.c_str(), MNT_DETACH);
+    }
+    std::string root;
+};
+
+using Files = std::vector<std::pair<std::string, std::string>>;   // path -> content
+
+// Writes each file whole on the stick, its folders first ("a/b/" makes folders only).
+bool putFiles(int slot, const Files& files) {
+    const PrivateMount m(slot);
+    if (m.root.empty()) return false;
+    for (const auto& [relPath, content] : files) {
+        const fs::path path = m.root + "/" + relPath;
+        std::error_code ec;
+        fs::create_directories(path.parent_path(), ec);
+        if (relPath.back() == '/') continue;
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        if (!(f << content) || (f.close(), !f)) {
+            ADD_FAILURE() << "cannot write " << relPath << " on stick " << slot;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string stickRead(int slot, const std::string& relPath) {
+    const PrivateMount m(slot);
+    return m.root.empty() ? "" : sim::readFile(m.root + "/" + relPath);
+}
+
+// Entry -> FNV-1a hash of the content ("dir" for "a/"): enough to see a changed or
+// truncated file.
+Sums stickSums(int slot) {
+    Sums sums;
+    const PrivateMount m(slot);
+    if (m.root.empty()) return sums;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(m.root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string().substr(m.root.size() + 1);
+        if (it->is_directory(ec)) { sums[path + "/"] = "dir"; continue; }
+        uint64_t hash = 1469598103934665603ull;
+        for (unsigned char c : sim::readFile(it->path())) hash = (hash ^ c) * 1099511628211ull;
+        sums[path] = std::to_string(hash);
+    }
+    return sums;
+}
+
 // Content kinds: files and their text ("%" stands for the slot).
-const std::map<std::string, std::vector<std::pair<std::string, std::string>>> kContent = {
+const std::map<std::string, Files> kContent = {
     {"material", {{"TAMVIK-OUT/lesson.txt", "lesson"}, {"TAMVIK-OUT/ex/sheet.txt", "sheet"}}},
     {"work", {{"TAMVIK-OUT/answer.txt", "answer %"}, {"TAMVIK-OUT/sub/notes.txt", "notes %"}}},
     {"old", {{"old/work.txt", "old %"}, {"old.txt", "o"}}},
@@ -75,33 +164,34 @@ const std::map<std::string, std::vector<std::pair<std::string, std::string>>> kC
                  {"TAMVIK-OUT/" + std::string(255, 'n'), "long"}}},
 };
 
-bool fill(int slot, const std::string& kind, const std::string& arg) {
-    bool ok = true;
-    if (kContent.count(kind)) {
-        for (auto [path, text] : kContent.at(kind)) {
-            if (text.find('%') != std::string::npos) text.replace(text.find('%'), 1, std::to_string(slot));
-            ok = ok && sim::putFile(slot, path, text);
-        }
-        return ok;
-    }
+// The alphabet over and over, restarting every 64 KiB.
+std::string alphabet(long bytes) {
+    std::string text(static_cast<size_t>(bytes), 'a');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % (64 * 1024) % 26);
+    return text;
+}
+
+// Adds the files of a content kind ("file:PATH=TEXT", "big:MIB", ...) to `files`.
+bool addContent(Files& files, int slot, const std::string& kind, const std::string& arg) {
     const size_t eq = arg.find('=');
-    if (kind == "file") return sim::putFile(slot, arg.substr(0, eq), eq == std::string::npos ? "" : arg.substr(eq + 1));
-    if (kind == "big") return sim::putBigFile(slot, "TAMVIK-OUT/big.bin", std::stol(arg) << 20);
-    if (kind == "dir") return sim::putFile(slot, arg + "/", "");
-    if (kind == "slow") return sim::putBigFile(slot, "TAMVIK-OUT/a/slow.bin", 2L << 20) && sim::putFile(slot, "TAMVIK-OUT/b/after.txt", "after");
     std::string deep = "TAMVIK-OUT";
-    for (int i = 0; kind == "deep" && i < std::stoi(arg); ++i) deep += "/d";
-    if (kind == "deep") return sim::putFile(slot, deep + "/bottom.txt", "bottom");
-    for (int i = 0; kind == "many" && ok && i < std::stoi(arg); ++i) ok = sim::putFile(slot, "TAMVIK-OUT/many/f" + std::to_string(i), "");
-    if (kind == "many") return ok;
-    if (kind == "update") {   // an archive whose script leaves a trace, as the self-update unpacks it
+    if (kind == "file") files.emplace_back(arg.substr(0, eq), eq == std::string::npos ? "" : arg.substr(eq + 1));
+    else if (kind == "big") files.emplace_back("TAMVIK-OUT/big.bin", alphabet(std::stol(arg) << 20));
+    else if (kind == "dir") files.emplace_back(arg + "/", "");
+    else if (kind == "slow") files.insert(files.end(), {{"TAMVIK-OUT/a/slow.bin", alphabet(2L << 20)}, {"TAMVIK-OUT/b/after.txt", "after"}});
+    else if (kind == "many") { for (int i = 0; i < std::stoi(arg); ++i) files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), ""); }
+    else if (kind == "deep") { for (int i = 0; i < std::stoi(arg); ++i) deep += "/d"; files.emplace_back(deep + "/bottom.txt", "bottom"); }
+    else if (kind == "update") {   // an archive whose script leaves a trace, as the self-update unpacks it
         EXPECT_EQ(system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
                          "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
                          "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"), 0);
-        return sim::putFile(slot, arg, sim::readFile("/tmp/pkg.tar"));
+        files.emplace_back(arg, sim::readFile("/tmp/pkg.tar"));
+    } else if (!kContent.count(kind)) return false;
+    for (auto [path, text] : kContent.count(kind) ? kContent.at(kind) : Files{}) {
+        if (text.find('%') != std::string::npos) text.replace(text.find('%'), 1, std::to_string(slot));
+        files.emplace_back(path, text);
     }
-    ADD_FAILURE() << "unknown content " << kind;
-    return false;
+    return true;
 }
 
 // "3=..." names slot 3, "1-16=..." the sixteen students.
@@ -113,7 +203,7 @@ std::vector<int> slots(const std::string& text) {
     return all;
 }
 
-struct Stick { int slot = 0; bool nofs = false; std::vector<std::pair<std::string, std::string>> content; sim::StickSpec spec; };
+struct Stick { int slot = 0; bool nofs = false; Files content; sim::StickSpec spec; };
 
 // "3=64M,label:CLASS A,work": size, raw label, whole-device node (part0), no file
 // system at all (nofs), then content kinds with an optional ":argument".
@@ -298,10 +388,12 @@ TEST_P(Scenario, Row) {
     std::map<int, Sums>& before = gBefore;
     before.clear();
     for (Stick& s : sticks) {
-        if (s.nofs) { ASSERT_TRUE(sim::touch(s.slot ? "/dev/tmvl" + std::to_string(s.slot) + "-part1" : "/dev/tmvm1-part1")); continue; }
+        if (s.nofs) { ASSERT_TRUE(sim::touch(stickNode(s.slot))); continue; }
         ASSERT_TRUE(sim::plugStick(s.slot, s.spec)) << "slot " << s.slot;
-        for (const auto& [kind, arg] : s.content) ASSERT_TRUE(fill(s.slot, kind, arg)) << kind;
-        before[s.slot] = sim::stickSums(s.slot);
+        Files files;
+        for (const auto& [kind, arg] : s.content) ASSERT_TRUE(addContent(files, s.slot, kind, arg)) << "unknown content " << kind;
+        ASSERT_TRUE(putFiles(s.slot, files));
+        before[s.slot] = stickSums(s.slot);
         for (const auto& [kind, arg] : s.content)   // a test can act mid-copy
             if (kind == "slow") sim::stick({"slow", std::to_string(s.slot), "100"});
         // A kept stick: what the sticks held before the power cut, as the boot before saved it.
@@ -370,7 +462,7 @@ TEST_P(Scenario, Row) {
         if (kind == "flaky") { EXPECT_TRUE(sim::stick({"slow", f.what.at(1), "0"})); }
     }
     std::map<int, Sums> after;
-    for (const auto& [slot, sums] : before) after[slot] = sim::stickSums(slot);
+    for (const auto& [slot, sums] : before) after[slot] = stickSums(slot);
     std::string broken;
     const std::string subjects = before.count(0) && !sources(before[0], false, "TELVO/").empty() ? "TELVO/" : "";
     if (job.button == kCollect) {
@@ -398,9 +490,9 @@ TEST_P(Scenario, Row) {
         const int slot = std::stoi(check);
         const size_t at = check.find_first_of("+-=~");
         const std::string path = check.substr(at + 1);
-        const Sums& sums = after.count(slot) ? after[slot] : (after[slot] = sim::stickSums(slot));
-        const std::string seen = check[at] == '=' ? sim::stickRead(slot, path.substr(0, path.find('=')))
-                               : check[at] == '~' ? sim::stickLabel(slot) : sums.count(path) ? "+" : "-";
+        const Sums& sums = after.count(slot) ? after[slot] : (after[slot] = stickSums(slot));
+        const std::string seen = check[at] == '=' ? stickRead(slot, path.substr(0, path.find('=')))
+                               : check[at] == '~' ? stickLabel(slot) : sums.count(path) ? "+" : "-";
         const std::string want = check[at] == '=' ? path.substr(path.find('=') + 1)
                                : check[at] == '~' ? path : std::string(1, check[at]);
         EXPECT_EQ(seen, want) << check;
@@ -415,7 +507,7 @@ TEST_P(Scenario, Row) {
     const std::string log = sim::consoleLog();
     if (HasFailure()) printf("console log, last part:\n%s\n", log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
     for (const Stick& s : sticks)
-        if (exists(sim::stickNode(s.slot))) s.nofs ? (void)unlink(sim::stickNode(s.slot).c_str()) : (void)sim::stick({"pull", std::to_string(s.slot)});
+        if (exists(stickNode(s.slot, s.spec.partition))) s.nofs ? (void)unlink(stickNode(s.slot).c_str()) : (void)sim::stick({"pull", std::to_string(s.slot)});
     EXPECT_TRUE(sim::waitFor([] { for (int i = 0; i <= 16; ++i) if (sim::word(i)) return false; return true; }, kStep));
 }
 
