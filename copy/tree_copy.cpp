@@ -11,7 +11,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
-#include <utility>
 
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
@@ -40,18 +39,6 @@ constexpr int kFileFailed = -3;
 char gBlock[kBlockSize];
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }
-
-// An open descriptor, closed when it goes out of scope unless taken over.
-struct Fd {
-    explicit Fd(int value) : fd(value) {}
-    ~Fd() {
-        if (fd >= 0) (void)close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int release() { return std::exchange(fd, -1); }
-    int fd;
-};
 
 // A link is never followed, even one that appeared after the folder was listed.
 int openSource(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }

@@ -13,6 +13,7 @@
 
 #include "sticks/mount.h"
 #include "sticks/space.h"
+#include "supervisor/file_handles.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -30,13 +31,6 @@ constexpr uint32_t kGapHighKiB = 217999;
 constexpr int32_t kClearCountdown = 240;      // seconds the bulk delete may take
 constexpr int kEventProcess = 1;              // clear events go to the operation log
 constexpr const char* kSerialScratch = "/tmp/partSerial";
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) (void)close(fd);
-    }
-};
 
 std::string studentNode(int slot, int partIndex) {
     const std::string node = "/dev/tmvl" + std::to_string(slot) + "-part";
@@ -92,7 +86,7 @@ bool visibleEntryLeft(const std::string& root) {
 // Writes out what the delete changed, so a stick that refuses writes is caught
 // here and not reported as emptied.
 bool flushedToStick(const std::string& root) {
-    FdCloser dir{open(root.c_str(), O_RDONLY | O_DIRECTORY)};
+    Fd dir{open(root.c_str(), O_RDONLY | O_DIRECTORY)};
     return dir.fd >= 0 && syncfs(dir.fd) == 0;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "supervisor/file_handles.h"
 #include "supervisor/globals.h"
 
 namespace {
@@ -25,11 +26,6 @@ constexpr size_t kCommandPrefix = 10;    // an echo line is recognised by 10 cha
 constexpr const char* kSizeMessage = "mkfs.vfat: Attempting to create a too large file system";
 constexpr size_t kSizeMessageLength = 55;
 constexpr off_t kScanBlock = 64 * 1024;
-
-struct Fd {
-    int fd;
-    ~Fd() { if (fd >= 0) close(fd); }
-};
 
 // Start of the line whose last byte sits just before end: one past the nearest
 // line end before end - 1, or 0. Reads backwards in blocks, so the cost is the
