@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The front panel worked by keys in a terminal that tmux provides: a distribute
-# with a stick pulled during it (busy, then a failed result, the stick lost, the
+# with a hung stick pulled during it (busy, then a failed result, the stick lost, the
 # other student's folders), a dismissal, a clear gesture, and a clean end.
 #   panel_test.sh REPO BUILD
 set -uo pipefail
@@ -28,10 +28,15 @@ tmux "${session[@]}" new-session -d -s panel -x 100 -y 48 \
 shows 420 ' 2 +2 present +empty'
 shows 10 'means: ready'
 
+# Student 2's stick stops answering, so the job waits on it until it is pulled:
+# no race between the screen and a copy that may be over in a moment.
+keys Right Right h
+shows 60 'slot 2: hung: done'
 keys d
 shows 120 'means: distribute running'
-shows 120 ' 1 +3 working'
-keys Right Right p                               # student 2 pulled while 1 is served
+shows 10 ' 0 +3 working'
+shows 120 '^mount -o utf8 /dev/tmvl2-part1 /tmp/tamvikel2'
+keys p
 shows 300 'distribute finished: a stick FAILED'
 shows 10 ' 2 +5 LOST +pulled'
 shows 10 ' 1 +4 done'
