@@ -11,9 +11,9 @@ void changeLedStatus(int slot, int code) {
     ptr_mem_partagee[slot] = code;
 }
 
-void checkLedStatus() {
+void checkLedStatus(bool nodesMayHaveMoved) {
     for (int slot = 0; slot < kSlots; ++slot) {
-        sticksPartition[slot] = selectPart(slot);
+        if (nodesMayHaveMoved) sticksPartition[slot] = selectPart(slot);
         changeLedStatus(slot, sticksPartition[slot] < 0 ? 0 : 2);
     }
 }

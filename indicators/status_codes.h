@@ -2,4 +2,6 @@
 #pragma once
 
 void changeLedStatus(int slot, int code);
-void checkLedStatus();
+// The slots' nodes are tested again only when they may have moved since the last
+// refresh; the status words are written in every case.
+void checkLedStatus(bool nodesMayHaveMoved = true);

@@ -3,10 +3,16 @@
 // systems, listed into /tmp/mnt.log before and after every command.
 #include "sticks/mount.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
+#include "supervisor/file_handles.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -42,6 +48,32 @@ Listing listingShows(const char* path, int slot) {
 Listing listMountTable(int slot) {
     (void)to_system(kListCommand);
     return listingShows(kListFile, slot);
+}
+
+// The kernel's table as this process last read it, slot by slot. The kernel marks
+// an open table file ready with POLLPRI once any mount or unmount happened since
+// the last poll on it, so an unchanged table need not be read again: a copy's
+// checks between folders then cost one poll each, with the same verdicts. The file
+// is opened per process: a forked worker sharing its parent's open file would take
+// the parent's change notices.
+struct TableCache {
+    pid_t owner = -1;
+    Fd changes{-1};
+    Listing slots[kSlots];                  // unreadable: not known, read it
+};
+
+bool kernelTableShows(int slot) {
+    static TableCache cache;
+    bool stale = cache.owner != getpid();
+    if (stale) {
+        cache.owner = getpid();
+        cache.changes.reset(open(kKernelTable, O_RDONLY | O_CLOEXEC));
+    }
+    pollfd table{cache.changes.fd, POLLPRI, 0};
+    if (cache.changes.fd < 0 || poll(&table, 1, 0) != 0) stale = true;
+    if (stale) std::fill(std::begin(cache.slots), std::end(cache.slots), Listing::unreadable);
+    if (cache.slots[slot] == Listing::unreadable) cache.slots[slot] = listingShows(kKernelTable, slot);
+    return cache.slots[slot] == Listing::shows;
 }
 
 std::string mountCommand(int slot) {
@@ -96,7 +128,7 @@ int isUsbMounted(int slot) {
 }
 
 int isUsbStillMounted(int slot) {
-    if (slot < kSlots && listingShows(kKernelTable, slot) == Listing::shows) {
+    if (slot < kSlots && kernelTableShows(slot)) {
         logEvt("mount", processId, slot);
         logEvt("mounted", processId, slot);
         return 1;

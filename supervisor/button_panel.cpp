@@ -13,6 +13,7 @@
 
 #include "indicators/function_leds.h"
 #include "supervisor/file_helpers.h"
+#include "supervisor/folder_watch.h"
 #include "supervisor/globals.h"
 #include "supervisor/operation_runner.h"
 #include "supervisor/process_frame.h"
@@ -74,7 +75,7 @@ bool pressed_or_exit(Button button) {
     return count > 0 && value[0] == '0';
 }
 
-// Named once: the busy test looks at every job file in every 1 ms cycle.
+// Named once: the busy cycle looks at every job file each time round.
 const char* jobFile(int job) {
     static const char* const kFiles[] = {"", "/tmp/bt1.cmd", "/tmp/bt2.cmd", "/tmp/bt3.cmd", "",
                                          "/tmp/bt5.cmd", "/tmp/bt6.cmd", "/tmp/bt7.cmd"};
@@ -231,8 +232,12 @@ void listenmaster() {
     attachSegment();                     // reports "shmat" on failure; no stick then counts
     int blinkPhase = 0;
     int shiftHoldCount = 0;
+    // The job files are tested again only when an entry of /tmp came or went.
+    FolderWatch requests("/tmp");
+    bool busy = false;
     for (;;) {
-        if (anyJobFile())
+        if (requests.changed()) busy = anyJobFile();
+        if (busy)
             busyCycle(blinkPhase);
         else
             idleCycle(shiftHoldCount);

@@ -28,5 +28,9 @@ struct Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int release() { return std::exchange(fd, -1); }
+    void reset(int value) {
+        if (fd >= 0) (void)close(fd);
+        fd = value;
+    }
     int fd;
 };

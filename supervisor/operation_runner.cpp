@@ -10,6 +10,7 @@
 #include "operations/collect.h"
 #include "operations/distribute.h"
 #include "supervisor/file_helpers.h"
+#include "supervisor/folder_watch.h"
 #include "supervisor/process_frame.h"
 #include "supervisor/shell_runner.h"
 
@@ -47,14 +48,34 @@ void runJob(const JobFile& request) {
     showReadyPattern();
 }
 
+// Runs the jobs asked for, in order; false when none was.
+bool runRequestedJobs() {
+    bool ran = false;
+    for (const JobFile& request : kJobs) {
+        if (fileexist(request.path) != 0) continue;
+        runJob(request);
+        ran = true;
+    }
+    return ran;
+}
+
 }  // namespace
 
+// The files and nodes are tested again only when an entry of /tmp or /dev came or
+// went: idle, a cycle is two reads that find nothing, and the status words.
 void listenchild() {
     attachSegment();
+    FolderWatch requests("/tmp"), nodes("/dev");
+    bool resultShown = false;
     for (;;) {
-        if (fileexist(kResultDisplay) != 0) checkLedStatus();
-        for (const JobFile& request : kJobs)
-            if (fileexist(request.path) == 0) runJob(request);
+        const bool requestsMoved = requests.changed();
+        if (requestsMoved) resultShown = fileexist(kResultDisplay) == 0;
+        if (!resultShown) checkLedStatus(nodes.changed());
+        if (requestsMoved && runRequestedJobs()) {
+            // A job changes the partition choice and the files behind our back.
+            requests.forget();
+            nodes.forget();
+        }
         usleep(kPoll);
     }
 }

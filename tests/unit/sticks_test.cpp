@@ -1,5 +1,6 @@
 // Judgements about sticks that need no real one: mount listing, label, serial, space.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include "sticks/format.h"
 #include "sticks/label_folder.h"
@@ -13,6 +14,21 @@ TEST(Sticks, MountPointShowsOnlyAsAWholePath) {
                                 {"x on /mnt/tmp/tamvikel1 type", false}, {"/tmp/tamvikel1/x.img on /tmp/tamvikel1 type", true},
                                 {std::string(200, 'd') + " on /tmp/tamvikel1 type vfat", true}})
         EXPECT_EQ(pieceShowsMountPoint(piece, "/tmp/tamvikel1"), shows) << piece;
+}
+
+// A copy's checks trust the table they read only while the kernel reports it unchanged,
+// in each process: a worker that looks must not hide a change from its parent.
+TEST(Sticks, MountTableVerdictFollowsEveryMountAndUnmount) {
+    ASSERT_EQ(mkdir("/tmp/tamvikel2", 0777), 0);
+    for (const char* change : {"mount -t tmpfs stick /tmp/tamvikel2", "umount /tmp/tamvikel2", "mount -t tmpfs s /tmp/tamvikel2"}) {
+        ASSERT_EQ(system(change), 0);
+        EXPECT_EQ(isUsbStillMounted(2), change[0] == 'm' ? 1 : -1) << change;
+    }
+    const pid_t worker = fork();
+    if (worker == 0) _exit(system("umount /tmp/tamvikel2") == 0 && isUsbStillMounted(2) == -1 ? 0 : 1);
+    int status = -1;
+    EXPECT_TRUE(waitpid(worker, &status, 0) == worker && status == 0);
+    EXPECT_EQ(isUsbStillMounted(2), -1);
 }
 
 // The label: one formatter word, intact. The serial, a format's proof, read from its own key.

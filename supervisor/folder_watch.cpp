@@ -1,0 +1,46 @@
+// Folder watches for the idle loops, by inotify read without blocking.
+#include "supervisor/folder_watch.h"
+
+#include <sys/inotify.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr uint32_t kEntryMoves = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
+int watchFolder(const char* folder) {
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) return -1;
+    if (inotify_add_watch(fd, folder, kEntryMoves) < 0) {
+        (void)close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+FolderWatch::FolderWatch(const char* folder) : events_(watchFolder(folder)) {}
+
+bool FolderWatch::changed() {
+    if (events_.fd < 0) return true;
+    bool moved = std::exchange(stale_, false);
+    // The events themselves do not matter, only that there were some (a lost
+    // event, IN_Q_OVERFLOW, is an event too). Drain the queue.
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t count = read(events_.fd, buffer, sizeof buffer);
+        if (count > 0) {
+            moved = true;
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        // EAGAIN: drained. Any other failure: the watch cannot be trusted again.
+        if (count < 0 && errno != EAGAIN) {
+            events_.reset(-1);
+            return true;
+        }
+        return moved;
+    }
+}
