@@ -72,8 +72,9 @@ bool kernelTableShows(int slot) {
     pollfd table{cache.changes.fd, POLLPRI, 0};
     if (cache.changes.fd < 0 || poll(&table, 1, 0) != 0) stale = true;
     if (stale) std::fill(std::begin(cache.slots), std::end(cache.slots), Listing::unreadable);
-    if (cache.slots[slot] == Listing::unreadable) cache.slots[slot] = listingShows(kKernelTable, slot);
-    return cache.slots[slot] == Listing::shows;
+    Listing& known = cache.slots[slot < 0 ? 0 : slot];   // below 0: the master, as slot 0
+    if (known == Listing::unreadable) known = listingShows(kKernelTable, slot);
+    return known == Listing::shows;
 }
 
 std::string mountCommand(int slot) {
