@@ -81,10 +81,10 @@ int selectPart(int slot) {
 }
 
 int isUsbDetected(int slot) {
-    printf("isUsbDetected\n");
-    if (slot > 0) printf("nbPort > 0\n");
     const std::string node = chosenNode(slot);
-    if (slot > 0) printf("%s\n", node.c_str());
+    // One write: a copy makes these checks for every folder.
+    if (slot > 0) printf("isUsbDetected\nnbPort > 0\n%s\n", node.c_str());
+    else printf("isUsbDetected\n");
     if (fileexist(node) == 0) return 0;
     usleep(kDetectRetry);
     return fileexist(node) == 0 ? 0 : -1;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,19 +55,22 @@ Listing listMountTable(int slot) {
 // an open table file ready with POLLPRI once any mount or unmount happened since
 // the last poll on it, so an unchanged table need not be read again: a copy's
 // checks between folders then cost one poll each, with the same verdicts. The file
-// is opened per process: a forked worker sharing its parent's open file would take
-// the parent's change notices.
+// is opened again in a forked child: a worker sharing its parent's open file would
+// take the parent's change notices. (A fork hook, not a pid test: under a slow
+// kernel even getpid costs as much as the poll.)
 struct TableCache {
-    pid_t owner = -1;
+    bool forked = true;                     // true: no table file of our own yet
     Fd changes{-1};
     Listing slots[kSlots];                  // unreadable: not known, read it
 };
+TableCache gTable;
 
 bool kernelTableShows(int slot) {
-    static TableCache cache;
-    bool stale = cache.owner != getpid();
+    TableCache& cache = gTable;
+    bool stale = cache.forked;
     if (stale) {
-        cache.owner = getpid();
+        static const bool hooked = pthread_atfork(nullptr, nullptr, [] { gTable.forked = true; }) == 0;
+        cache.forked = !hooked;             // without the hook, open it at every check
         cache.changes.reset(open(kKernelTable, O_RDONLY | O_CLOEXEC));
     }
     pollfd table{cache.changes.fd, POLLPRI, 0};
