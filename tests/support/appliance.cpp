@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "sticks/mount.h"
+
 extern char** environ;
 
 namespace sim {
@@ -154,9 +156,33 @@ bool touch(const std::string& path) {
     return fd >= 0 && close(fd) == 0;
 }
 
+struct stat lstatOf(const std::string& path) {
+    struct stat st {};
+    return (void)lstat(path.c_str(), &st), st;
+}
+bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }
+
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    return static_cast<bool>(std::ofstream(path, std::ios::binary) << text << std::flush);
+}
+
+std::string shellOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+    return pipe && pclose(pipe), out;
+}
+
+bool listAsMounted(std::initializer_list<int> slots) {
+    std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
+    for (int slot : slots)
+        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n", (void)mkdir(mountPointOf(slot).c_str(), 0777);
+    return writeFile("/sim/bin/mount", script + "fi\nexec /usr/bin/mount \"$@\"\n") && !chmod("/sim/bin/mount", 0755);
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {

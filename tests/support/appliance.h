@@ -3,11 +3,13 @@
 // user-mode kernel with FAT sticks on loop + device-mapper). A failing step is
 // reported as a test failure where it happens.
 #pragma once
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,7 +54,14 @@ std::string daemonProcessName();
 void stopDaemon();                         // kill the whole process family, wait for it
 std::string consoleLog();                  // /tmp/log.txt
 bool touch(const std::string& path);
+bool exists(const std::string& path);      // the entry itself, a link too
+struct stat lstatOf(const std::string& path);   // all zero when nothing is there
 std::string readFile(const std::string& path);
+bool writeFile(const std::string& path, const std::string& text);
+std::string shellOutput(const std::string& command);
+// A `mount` first on PATH that lists these slots (plain folders on /tmp) as mounted:
+// unit tests run in host appliances, where nothing can be mounted.
+bool listAsMounted(std::initializer_list<int> slots);
 // Polls cond every 20 ms until it holds or the timeout passes; never a fixed sleep.
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
 

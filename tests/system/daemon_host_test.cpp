@@ -17,8 +17,8 @@ using namespace std::chrono_literals;
 constexpr int kShift = 3, kClear = 0;
 constexpr auto npos = std::string::npos;
 pid_t gDaemon = -1;
+using sim::exists;
 
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 bool until(const std::function<bool()>& cond) { return sim::waitFor(cond, 60s); }
 bool ledsAre(const std::string& leds) { return until([&] { return sim::functionLeds() == leds; }); }
 bool exitsWith(int code) {

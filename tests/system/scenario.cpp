@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using Sums = std::map<std::string, std::string>;
 namespace fs = std::filesystem;
+using sim::exists;
 constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
 constexpr auto kStep = 120s;    // a button's effect, a presence refresh
 
@@ -62,7 +63,6 @@ std::vector<Row> loadRows() {
     return rows;
 }
 
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 bool under(const std::string& path, const std::string& folder) { return path.rfind(folder, 0) == 0; }
 bool endsWith(const std::string& s, const std::string& e) { return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0; }
 std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
