@@ -133,11 +133,6 @@ pid_t startDaemon() {
     return pid;
 }
 
-std::string daemonProcessName() {
-    const std::string program = fromEnv("STICKDUP_EMULATOR", fromEnv("STICKDUP_DAEMON", STICKDUP_DAEMON).c_str());
-    return program.substr(program.rfind('/') + 1).substr(0, 15);
-}
-
 void stopDaemon() {
     if (gDaemon <= 0) return;
     const pid_t group = gDaemon;

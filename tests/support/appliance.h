@@ -1,7 +1,6 @@
-// Test support for the simulated appliance (sim/appliance): every test binary runs in
-// a fresh one (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a
-// user-mode kernel with FAT sticks on loop + device-mapper). A failing step is
-// reported as a test failure where it happens.
+// Test support for the simulated appliance (sim/appliance): every test binary runs in a fresh one
+// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a user-mode kernel with FAT sticks
+// on loop + device-mapper). A failing step is reported as a test failure where it happens.
 #pragma once
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -48,9 +47,6 @@ void setWord(int index, int32_t value);
 // The daemon as at boot (cwd "/", its own process group); STICKDUP_DAEMON and
 // STICKDUP_EMULATOR name another build and the program that runs it (an ARM one).
 pid_t startDaemon();
-// The name the kernel shows for the daemon's processes: its program's, or under an
-// emulator the emulator's (15 characters at most, as in /proc/PID/stat).
-std::string daemonProcessName();
 void stopDaemon();                         // kill the whole process family, wait for it
 std::string consoleLog();                  // /tmp/log.txt
 bool touch(const std::string& path);
