@@ -20,6 +20,7 @@ TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
 }
 
 using Names = std::multiset<std::string>;
+using namespace std::string_literals;
 
 static Names entries(const char* list) {   // {"?"} when the list cannot be read
     Names got;
@@ -32,8 +33,7 @@ TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
     ASSERT_TRUE(sim::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
     EXPECT_EQ(entries("/tmp/list.txt"), (Names{"Maths-out", "", std::string(149, 'x'), std::string(11, 'x')}));
     const std::string telvo = "/tmp/tamvikma1/TELVO/", fitting = std::string(144, 'F') + "-out";
-    for (const std::string& dir : {std::string("Maths-out"), std::string("Maths-in"), std::string("Phys-OUT"),
-                                   std::string(" Pad-out"), fitting, std::string(145, 'L') + "-out"})
+    for (const std::string& dir : {"Maths-out"s, "Maths-in"s, "Phys-OUT"s, " Pad-out"s, fitting, std::string(145, 'L') + "-out"})
         ASSERT_EQ(createDir(telvo + dir), 0);
     ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") && sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
     listTelvoFolders();
