@@ -174,8 +174,9 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
     else if (kind == "many") { for (int i = 0; i < std::stoi(arg); ++i) files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), ""); }
     else if (kind == "deep") { for (int i = 0; i < std::stoi(arg); ++i) deep += "/d"; files.emplace_back(deep + "/bottom.txt", "bottom"); }
     else if (kind == "update") {   // an archive whose script leaves a trace, as the self-update unpacks it
-        EXPECT_EQ(system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' > /tmp/pkg/ruzedirevora.sh"
-                         " && chmod 755 /tmp/pkg/ruzedirevora.sh && tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"), 0);
+        EXPECT_EQ(system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
+                         "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
+                         "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"), 0);
         files.emplace_back(arg, sim::readFile("/tmp/pkg.tar"));
     } else if (!kContent.count(kind)) return false;
     for (auto [path, text] : kContent.count(kind) ? kContent.at(kind) : Files{}) {
@@ -191,7 +192,7 @@ std::pair<int, int> slots(const std::string& text) {
     return {std::stoi(text), dash < text.find('=') ? std::stoi(text.substr(dash + 1)) : std::stoi(text)};
 }
 
-struct Stick { int slot = 0; bool nofs = false, slow = false, kept = false; Files files; std::vector<std::string> plug; };
+struct Stick { int slot; bool nofs, slow, kept; Files files; std::vector<std::string> plug; };
 
 // A stick as the table's header describes it, e.g. "3=64,label:CLASS A,work".
 Stick parseStick(int slot, const std::string& text) {
@@ -201,7 +202,8 @@ Stick parseStick(int slot, const std::string& text) {
     for (const std::string& item : split(eq == npos ? "" : text.substr(eq + 1), ',')) {
         const size_t colon = item.find(':');
         const std::string kind = item.substr(0, colon), arg = colon == npos ? "" : unescape(item.substr(colon + 1));
-        if (isdigit(static_cast<unsigned char>(kind[0]))) plug.insert(plug.end(), {"--size", std::to_string(std::stoi(kind) * 1024)});
+        if (isdigit(static_cast<unsigned char>(kind[0])))
+            plug.insert(plug.end(), {"--size", std::to_string(std::stoi(kind) * 1024)});
         else if (kind == "label") plug.insert(plug.end(), {"--raw-label", arg});
         else if (kind == "part0") plug.insert(plug.end(), {"--part", "0"});
         else if (kind == "nofs") stick.nofs = true;
@@ -469,8 +471,10 @@ TEST_P(Scenario, Row) {
         const size_t at = check.find_first_of("+-=~"), end = check[at] == '=' ? check.find('=', at + 1) : npos;
         const std::string path = check.substr(at + 1, end - at - 1);
         Sums& sums = after.count(slot) ? after[slot] : (after[slot] = stickSums(slot));
-        const std::string seen = check[at] == '~' ? stickLabel(slot) : check[at] == '=' ? sums[path] : sums.count(path) ? "+" : "-";
-        const std::string want = check[at] == '~' ? path : check[at] == '=' ? sum(check.substr(end + 1)) : check.substr(at, 1);
+        const std::string seen = check[at] == '~' ? stickLabel(slot)
+                               : check[at] == '=' ? sums[path] : sums.count(path) ? "+" : "-";
+        const std::string want = check[at] == '~' ? path
+                               : check[at] == '=' ? sum(check.substr(end + 1)) : check.substr(at, 1);
         EXPECT_EQ(seen, want) << check;
     }
     for (const char* trap : {"pwned1", "pwned2", "pwned3", "pwned4"}) EXPECT_FALSE(exists(std::string("/") + trap));
