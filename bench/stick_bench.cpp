@@ -186,7 +186,8 @@ int main() {
     if (!ensureSegment()) return 1;
     processId = 1;
     run_or_die("mkdir -p /tmp/tamvikma1 /tmp/tamvikel1");   // as the daemon's start-up makes them
-    if (!sim::plugStick(0, {256 * 1024, "MASTER"}) || !sim::plugStick(1, {256 * 1024, "ELEVE1"})) return 1;
+    if (!sim::stick({"plug", "0", "--size", "262144", "--label", "MASTER"}) ||
+        !sim::stick({"plug", "1", "--size", "262144", "--label", "ELEVE1"})) return 1;
     checkLedStatus();
     benchJobs(out, 3, 3);
     benchJobs(out, 10, 100);

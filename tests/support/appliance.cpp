@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "sticks/mount.h"
+
 extern char** environ;
 
 namespace sim {
@@ -33,12 +35,6 @@ void writeGpio(int gpio, const char* value) {
     const int fd = open(gpioPath(gpio).c_str(), O_WRONLY);
     if (fd < 0 || pwrite(fd, value, 2, 0) != 2) ADD_FAILURE() << "sim: cannot write " << gpioPath(gpio);
     if (fd >= 0) close(fd);
-}
-
-// The variable's value, or `fallback` when it is unset or empty.
-std::string fromEnv(const char* name, const char* fallback) {
-    const char* value = getenv(name);
-    return value && *value ? value : fallback;
 }
 
 int32_t* segment() {
@@ -72,14 +68,6 @@ bool stick(std::vector<std::string> args) {
     return false;
 }
 
-bool plugStick(int slot, const StickSpec& spec) {
-    std::vector<std::string> args{"plug", std::to_string(slot), "--size", std::to_string(spec.sizeKiB),
-                                  "--part", std::to_string(spec.partition)};
-    if (!spec.label.empty()) args.insert(args.end(), {spec.rawLabel ? "--raw-label" : "--label", spec.label});
-    if (spec.kept) args.push_back("--kept");
-    return stick(args);
-}
-
 void pressButton(int gpio) { writeGpio(gpio, "0\n"); }
 void releaseButton(int gpio) { writeGpio(gpio, "1\n"); }
 std::string gpioValue(int gpio) { return readFile(gpioPath(gpio)).substr(0, 1); }
@@ -91,16 +79,13 @@ std::string functionLeds() {
     return leds;
 }
 
-// The last two words of each i2cset call: register and value.
+// The last two words of each i2cset call ("-y -f 0 0x27 0xfe 0xff"): register and value.
 std::vector<std::pair<int, int>> boardBytes() {
     std::vector<std::pair<int, int>> pairs;
     std::istringstream lines(readFile("/sim/calls/i2cset.log"));
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string a, b;
-        for (std::string w; words >> w;) a = b, b = w;
-        if (!a.empty()) pairs.emplace_back(std::stoi(a, nullptr, 16), std::stoi(b, nullptr, 16));
-    }
+    for (std::string line; std::getline(lines, line);)
+        if (unsigned reg, value; sscanf(line.c_str(), "%*s %*s %*s %*s %x %x", &reg, &value) == 2)
+            pairs.emplace_back(reg, value);
     return pairs;
 }
 
@@ -114,7 +99,8 @@ void setWord(int index, int32_t value) { if (int32_t* w = segment()) __atomic_st
 
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
-    const std::string daemon = fromEnv("STICKDUP_DAEMON", STICKDUP_DAEMON), emulator = fromEnv("STICKDUP_EMULATOR", "");
+    const char *build = getenv("STICKDUP_DAEMON"), *runner = getenv("STICKDUP_EMULATOR");   // unset or empty: none
+    const std::string daemon = build && *build ? build : STICKDUP_DAEMON, emulator = runner ? runner : "";
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -131,11 +117,6 @@ pid_t startDaemon() {
     return pid;
 }
 
-std::string daemonProcessName() {
-    const std::string program = fromEnv("STICKDUP_EMULATOR", fromEnv("STICKDUP_DAEMON", STICKDUP_DAEMON).c_str());
-    return program.substr(program.rfind('/') + 1).substr(0, 15);
-}
-
 void stopDaemon() {
     if (gDaemon <= 0) return;
     const pid_t group = gDaemon;
@@ -146,17 +127,32 @@ void stopDaemon() {
     if (!waitFor([group] { return kill(-group, 0) != 0; }, 10s)) ADD_FAILURE() << "sim: the daemon's family lives on";
 }
 
-std::string consoleLog() { return readFile("/tmp/log.txt"); }
-
-bool touch(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) ADD_FAILURE() << "sim: cannot create " << path << ": " << strerror(errno);
-    return fd >= 0 && close(fd) == 0;
+struct stat lstatOf(const std::string& path) {
+    struct stat st {};
+    return (void)lstat(path.c_str(), &st), st;
 }
 
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    return static_cast<bool>(std::ofstream(path, std::ios::binary) << text << std::flush);
+}
+
+std::string shellOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+    return pipe && pclose(pipe), out;
+}
+
+bool listAsMounted(std::initializer_list<int> slots) {
+    std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
+    for (int slot : slots)
+        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n", (void)mkdir(mountPointOf(slot).c_str(), 0777);
+    return writeFile("/sim/bin/mount", script + "fi\nexec /usr/bin/mount \"$@\"\n") && !chmod("/sim/bin/mount", 0755);
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {

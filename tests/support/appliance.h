@@ -1,13 +1,14 @@
-// Test support for the simulated appliance (sim/appliance): every test binary runs in
-// a fresh one (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a
-// user-mode kernel with FAT sticks on loop + device-mapper). A failing step is
-// reported as a test failure where it happens.
+// Test support for the simulated appliance (sim/appliance): every test binary runs in a fresh one
+// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a user-mode kernel with FAT sticks
+// on loop + device-mapper). A failing step is reported as a test failure where it happens.
 #pragma once
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,18 +17,8 @@ namespace sim {
 
 using namespace std::chrono_literals;
 
-// ---- Sticks (KERNEL tests only) -------------------------------------------------
-// Slot 0 is the master, 1..16 the students. mkfs.vfat takes plain ASCII labels only;
-// rawLabel writes up to 11 bytes as they stand, as sticks formatted elsewhere carry.
-struct StickSpec {
-    int sizeKiB = 64 * 1024;
-    std::string label;
-    int partition = 1;
-    bool rawLabel = false;
-    bool kept = false;   // the image an earlier appliance left (sim/appliance --sticks)
-};
-bool plugStick(int slot, const StickSpec& spec = {});   // a fresh FAT image, plugged
-// The stick tool (sim/stick) with literal arguments, e.g. {"slow", "1", "250"}.
+// ---- Sticks (KERNEL tests only): slot 0 is the master, 1..16 the students -------
+// The stick tool (sim/stick) with literal arguments, e.g. {"plug", "1", "--size", "8192"}.
 bool stick(std::vector<std::string> args);
 
 // ---- Buttons (read "1" when released), LEDs, the stick LED board -----------------
@@ -46,13 +37,17 @@ void setWord(int index, int32_t value);
 // The daemon as at boot (cwd "/", its own process group); STICKDUP_DAEMON and
 // STICKDUP_EMULATOR name another build and the program that runs it (an ARM one).
 pid_t startDaemon();
-// The name the kernel shows for the daemon's processes: its program's, or under an
-// emulator the emulator's (15 characters at most, as in /proc/PID/stat).
-std::string daemonProcessName();
 void stopDaemon();                         // kill the whole process family, wait for it
-std::string consoleLog();                  // /tmp/log.txt
-bool touch(const std::string& path);
+struct stat lstatOf(const std::string& path);   // all zero when nothing is there
+inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }   // a link too
 std::string readFile(const std::string& path);
+inline std::string consoleLog() { return readFile("/tmp/log.txt"); }
+bool writeFile(const std::string& path, const std::string& text);
+inline bool touch(const std::string& path) { return writeFile(path, ""); }
+std::string shellOutput(const std::string& command);
+// A `mount` first on PATH that lists these slots (plain folders on /tmp) as mounted:
+// unit tests run in host appliances, where nothing can be mounted.
+bool listAsMounted(std::initializer_list<int> slots);
 // Polls cond every 20 ms until it holds or the timeout passes; never a fixed sleep.
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
 

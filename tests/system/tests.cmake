@@ -2,7 +2,7 @@ stickdup_test(daemon_host_test system/daemon_host_test.cpp)
 
 # The scenario table: one appliance boot a group of rows, each writing its part of build/report/.
 add_executable(scenario_test system/scenario.cpp)
-target_link_libraries(scenario_test PRIVATE stickdup_testsupport)
+target_link_libraries(scenario_test PRIVATE stickdup_testsupport GTest::gtest_main)
 target_compile_definitions(scenario_test PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
 add_dependencies(scenario_test stickdupd)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)

@@ -11,7 +11,6 @@
 #include "operations/job_common.h"
 #include "supervisor/file_helpers.h"
 #include "tests/support/appliance.h"
-#include "tests/unit/unit_support.h"
 
 TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
     // need x 520 <= free x 1000; 16 GiB against 8 GiB would wrap in 32 bits and fit.
@@ -21,6 +20,7 @@ TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
 }
 
 using Names = std::multiset<std::string>;
+using namespace std::string_literals;
 
 static Names entries(const char* list) {   // {"?"} when the list cannot be read
     Names got;
@@ -30,13 +30,12 @@ static Names entries(const char* list) {   // {"?"} when the list cannot be read
 // List lines are read in 150-byte pieces, trimmed; a name that would not come back
 // unchanged from one is never listed as a special folder, nor is a file or a stale entry.
 TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
-    ASSERT_TRUE(unit::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
+    ASSERT_TRUE(sim::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
     EXPECT_EQ(entries("/tmp/list.txt"), (Names{"Maths-out", "", std::string(149, 'x'), std::string(11, 'x')}));
     const std::string telvo = "/tmp/tamvikma1/TELVO/", fitting = std::string(144, 'F') + "-out";
-    for (const std::string& dir : {std::string("Maths-out"), std::string("Maths-in"), std::string("Phys-OUT"),
-                                   std::string(" Pad-out"), fitting, std::string(145, 'L') + "-out"})
+    for (const std::string& dir : {"Maths-out"s, "Maths-in"s, "Phys-OUT"s, " Pad-out"s, fitting, std::string(145, 'L') + "-out"})
         ASSERT_EQ(createDir(telvo + dir), 0);
-    ASSERT_TRUE(unit::writeFile(telvo + "notes-out", "a file") && unit::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
+    ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") && sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
     listTelvoFolders();
     EXPECT_EQ(entries("/tmp/repTelvo.txt"), (Names{"Maths-out", "Phys-OUT", fitting}));
     EXPECT_EQ(addTelvoFolder("two\nlines-out"), -1);
@@ -49,7 +48,7 @@ TEST(Jobs, DeleteNeverFollowsALink) {
     ASSERT_TRUE(ensureSegment() && !system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
                                            " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
                                            " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"));
-    EXPECT_TRUE(remove_directory("/tmp/gone") == 0 && !unit::exists("/tmp/gone"));
+    EXPECT_TRUE(remove_directory("/tmp/gone") == 0 && !sim::exists("/tmp/gone"));
     EXPECT_EQ(remove_directory("/tmp/keeplink"), -1) << "a folder given as a link is not entered";
     EXPECT_EQ(sim::readFile("/tmp/keep/deep/k"), "k\n");
 }

@@ -4,9 +4,10 @@
 
 #include "sticks/format.h"
 #include "sticks/label_folder.h"
+#include "sticks/mount.h"
 #include "sticks/space.h"
 #include "supervisor/globals.h"
-#include "tests/unit/unit_support.h"
+#include "tests/support/appliance.h"
 
 TEST(Sticks, MountPointShowsOnlyAsAWholePath) {
     for (auto [piece, shows] : {std::pair{std::string("x on /tmp/tamvikel1 type vfat (rw)"), true}, {"x on /tmp/tamvikel1", true},
@@ -36,9 +37,9 @@ TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
     ASSERT_EQ(chdir("/tmp"), 0);
     for (const std::string label : {"CLASS B", "$(touch pwned)", "it's `touch pwned`", "x'&touch pwned"}) {
         const std::string words = mkfsCommand(3, 0, label.c_str(), 1, 16).substr(sizeof "mkfs.vfat");
-        EXPECT_NE(unit::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"), std::string::npos);
+        EXPECT_NE(sim::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"), std::string::npos);
     }
-    EXPECT_FALSE(unit::exists("/tmp/pwned"));
+    EXPECT_FALSE(sim::exists("/tmp/pwned"));
     for (int slot : {0, 17, -1}) EXPECT_EQ(formatUSB(slot, 0, "X"), -1) << "not a student slot";
     for (auto [line, serial] : {std::pair{"x: LABEL_FATBOOT=\"A B\" LABEL=\"A B\" UUID=\"D960-529D\"", "D960-529D"},
                                 {"x: PTUUID=\"1234abcd\"", ""}, {"x: LABEL=\"x UUID=\\\"AB\" UUID=\"1111-2222\"", "1111-2222"}})
@@ -60,7 +61,7 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     EXPECT_EQ(std::pair(df_main("/tmp") > 0, df_main("/tmp/missing/x")), std::pair(true, 0u)) << "unknown free space is no room";
 
     // Links count, not what they point at nor hidden entries; a 3 GiB film needs 64-bit offsets.
-    const auto blocks = [](const std::string& path) { return static_cast<int>(unit::lstatOf("/tmp/" + path).st_blocks); };
+    const auto blocks = [](const std::string& path) { return static_cast<int>(sim::lstatOf("/tmp/" + path).st_blocks); };
     ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x > one && : > empty && head"
                      " -c 100000 /dev/zero > sub/big && truncate -s 3G sub/big && echo h > .hidden && echo i > .hd/in && ln -s"
                      " sub link && ln -s loop loop && cd /tmp/m && head -c 5000 /dev/zero > ABC.wav && head -c 9000 /dev/zero"
@@ -73,5 +74,5 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     // Listed files (which line selects what: the fuzz target): a folder whole, a line each.
     const unsigned wav = blocks("m/ABC.wav"), abc = wav + blocks("m/abc.txt") + blocks("m/abcdir") + blocks("m/abcdir/in");
     for (auto [list, audioOnly, total] : {std::tuple{"abcd\n", 1, wav}, {"abcd\n", 0, abc}, {"ABC.wavx\r\nABC.\n", 1, 2 * wav}})
-        EXPECT_EQ(unit::writeFile("/filelist", list) ? duwav("/tmp/m", audioOnly) : ~0u, total) << list;
+        EXPECT_EQ(sim::writeFile("/filelist", list) ? duwav("/tmp/m", audioOnly) : ~0u, total) << list;
 }

@@ -9,10 +9,9 @@
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 #include "tests/support/appliance.h"
-#include "tests/unit/unit_support.h"
 
 TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
-    ASSERT_TRUE(chdir("/tmp") == 0 && unit::writeFile("/tmp/plain", ""));   // where an unquoted "touch pwned" would land
+    ASSERT_TRUE(chdir("/tmp") == 0 && sim::writeFile("/tmp/plain", ""));   // where an unquoted "touch pwned" would land
     std::string deep = "/tmp/long", tooDeep;   // every missing level, any length the system takes
     while (deep.size() < 1500) deep += "/" + std::string(120, 'd');
     for (tooDeep = deep; tooDeep.size() < 5000;) tooDeep += "/" + std::string(120, 'e');
@@ -22,9 +21,9 @@ TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
         made.emplace_back("/tmp/made/" + text + "/deeper", 0);
     for (const auto& [path, result] : made) {
         EXPECT_EQ(createDir(path), result) << path.substr(0, 30);
-        EXPECT_EQ(S_ISDIR(unit::lstatOf(path).st_mode), result == 0) << path.substr(0, 30);
+        EXPECT_EQ(S_ISDIR(sim::lstatOf(path).st_mode), result == 0) << path.substr(0, 30);
     }
-    EXPECT_FALSE(unit::exists("/tmp/pwned"));
+    EXPECT_FALSE(sim::exists("/tmp/pwned"));
 }
 
 // A run is the command's first ten characters, any case; a short line: the bare command only.
@@ -54,7 +53,7 @@ TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
             for (int n = lengths[random() % 12]; n > 0; --n) log += static_cast<char>('a' + random() % 26);
             if (i + 1 < count || random() % 2) log += '\n';
         }
-        ASSERT_TRUE(unit::writeFile("/tmp/tail.txt", log));
+        ASSERT_TRUE(sim::writeFile("/tmp/tail.txt", log));
         std::string last, previous, tailLast, tailPrevious;
         FILE* f = fopen("/tmp/tail.txt", "r");
         for (char piece[300]; fgets(piece, sizeof piece, f); last = piece) previous = last;
@@ -66,7 +65,7 @@ TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
 
 // A version is recorded and the appliance rebooted only after the script ran.
 TEST(SelfUpdate, VersionOnlyAfterTheScriptRan) {
-    ASSERT_TRUE(ensureSegment() && unit::listAsMounted({0}));
+    ASSERT_TRUE(ensureSegment() && sim::listAsMounted({0}));
     for (bool script : {false, true}) {
         ASSERT_EQ(system((std::string("rm -rf /tmp/tamvikma1/* /tmp/pkg /tmp/trace /dazuzorizizar && mkdir /tmp/pkg")
                           + " && cd /tmp/pkg && echo doc > readme" + (script ? " && echo 'echo ran >> /tmp/trace' > ruzedirevora.sh" : "")
