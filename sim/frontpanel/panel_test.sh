@@ -34,7 +34,7 @@ keys Right Right h
 shows 60 'slot 2: hung: done'
 keys d
 shows 120 'means: distribute running'
-shows 10 ' 0 +3 working'
+shows 120 ' 0 +3 working'
 shows 120 '^mount -o utf8 /dev/tmvl2-part1 /tmp/tamvikel2'
 keys p
 shows 300 'distribute finished: a stick FAILED'
