@@ -17,6 +17,7 @@
 #include "sticks/detection.h"
 #include "sticks/list_file.h"
 #include "sticks/mount.h"
+#include "sticks/stick_changes.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -82,23 +83,6 @@ int copyBlocks(int source, int destination) {
 }
 
 bool isHidden(const char* name) { return name[0] == '.'; }
-
-// The four presence checks, stopping at the first failure: -1 for the source stick,
-// -2 for the destination stick (status 5 on the stick in both cases), else 0.
-// They run for every folder, so a mounted stick is seen in the kernel's table
-// without a shell listing; only a stick missing there goes the mount tool's way.
-int checkSticks(int srcStick, int dstStick, bool print) {
-    auto lost = [print](const char* line, int slot, int result) {
-        if (print) puts(line);
-        changeLedStatus(slot, kStatusLost);
-        return result;
-    };
-    if (isUsbDetected(srcStick) == -1) return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
-    if (isUsbStillMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
-    if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
-    if (isUsbStillMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
-    return 0;
-}
 
 // Up to three attempts per file. After a failure, find out which stick went away
 // (-1 source, -2 destination); both still there after the third attempt: -3.
@@ -166,7 +150,45 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     return copyListedFile(job, name, sourcePath, destinationPath);
 }
 
+// The pair of sticks whose four checks last all passed in this process, and the
+// count of stick changes seen before they began.
+struct PassedChecks {
+    bool valid = false;
+    int srcStick = 0, dstStick = 0;
+    unsigned long changesSeen = 0;
+};
+PassedChecks gPassed;
+
 }  // namespace
+
+// The four presence checks, stopping at the first failure: -1 for the source stick,
+// -2 for the destination stick (status 5 on the stick in both cases), else 0.
+// They run for every folder. While no node of /dev came or went and nothing was
+// mounted or unmounted since they last passed for the same pair, they would pass
+// again: then only their lines are printed, one write, after a single look.
+int checkSticks(int srcStick, int dstStick, bool print) {
+    const unsigned long changes = lookForStickChanges();
+    PassedChecks& passed = gPassed;
+    if (passed.valid && passed.changesSeen == changes && passed.srcStick == srcStick &&
+        passed.dstStick == dstStick) {
+        fputs((detectionLines(srcStick) + detectionLines(dstStick)).c_str(), stdout);
+        logStillMounted(srcStick);
+        logStillMounted(dstStick);
+        return 0;
+    }
+    passed.valid = false;
+    auto lost = [print](const char* line, int slot, int result) {
+        if (print) puts(line);
+        changeLedStatus(slot, kStatusLost);
+        return result;
+    };
+    if (isUsbDetected(srcStick) == -1) return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbStillMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
+    if (isUsbStillMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
+    passed = {true, srcStick, dstStick, changes};
+    return 0;
+}
 
 int copier_fichier(const std::string& source, const std::string& destination) {
     printf("copier_fichier - %s - %s \n", source.c_str(), destination.c_str());

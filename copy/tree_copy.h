@@ -8,6 +8,11 @@
 // stick), -5 cancel requested (nothing opened).
 int copier_fichier(const std::string& source, const std::string& destination);
 
+// The presence checks a copy makes before every folder and after a failed file:
+// both sticks' nodes and mounts. 0 both there, -1 the source lost, -2 the
+// destination lost (status 5 on that stick); print adds the failing check's line.
+int checkSticks(int srcStick, int dstStick, bool print);
+
 // copyMode 0: the whole tree (hidden folders and links skipped); 1: the files
 // directly in source that /filelist selects (audioOnly: only "wav"/"act" names).
 // Results: 0 done, -1 source stick lost or an entry unexaminable, -2 destination

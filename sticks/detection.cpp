@@ -80,11 +80,15 @@ int selectPart(int slot) {
     return firstPresent(boardNodes(slot));
 }
 
+std::string detectionLines(int slot) {
+    if (slot <= 0) return "isUsbDetected\n";
+    return "isUsbDetected\nnbPort > 0\n" + chosenNode(slot) + "\n";
+}
+
 int isUsbDetected(int slot) {
     const std::string node = chosenNode(slot);
     // One write: a copy makes these checks for every folder.
-    if (slot > 0) printf("isUsbDetected\nnbPort > 0\n%s\n", node.c_str());
-    else printf("isUsbDetected\n");
+    fputs(detectionLines(slot).c_str(), stdout);
     if (fileexist(node) == 0) return 0;
     usleep(kDetectRetry);
     return fileexist(node) == 0 ? 0 : -1;

@@ -1,9 +1,12 @@
 // Device nodes of the slots, presence, partition choice and volume label.
 #pragma once
 #include <cstddef>
+#include <string>
 
 int selectPart(int slot);
 int isUsbDetected(int slot);
+// The console lines isUsbDetected prints for the slot.
+std::string detectionLines(int slot);
 // Appends the student's volume label to the text in label, never writing more
 // than labelSize bytes (terminator included).
 void getPartitionLabel(int slot, int partIndex, char* label, size_t labelSize);

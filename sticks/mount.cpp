@@ -4,8 +4,6 @@
 #include "sticks/mount.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,7 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "supervisor/file_handles.h"
+#include "sticks/stick_changes.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -51,31 +49,22 @@ Listing listMountTable(int slot) {
     return listingShows(kListFile, slot);
 }
 
-// The kernel's table as this process last read it, slot by slot. The kernel marks
-// an open table file ready with POLLPRI once any mount or unmount happened since
-// the last poll on it, so an unchanged table need not be read again: a copy's
-// checks between folders then cost one poll each, with the same verdicts. The file
-// is opened again in a forked child: a worker sharing its parent's open file would
-// take the parent's change notices. (A fork hook, not a pid test: under a slow
-// kernel even getpid costs as much as the poll.)
+// The kernel's table as this process last read it, slot by slot, kept while no
+// look finds a mount or unmount (or a node moving) since: the same verdicts as a
+// fresh read, for one poll.
 struct TableCache {
-    bool forked = true;                     // true: no table file of our own yet
-    Fd changes{-1};
+    unsigned long changesSeen = 0;          // no look yet: 0, the first look moves it
     Listing slots[kSlots];                  // unreadable: not known, read it
 };
 TableCache gTable;
 
 bool kernelTableShows(int slot) {
     TableCache& cache = gTable;
-    bool stale = cache.forked;
-    if (stale) {
-        static const bool hooked = pthread_atfork(nullptr, nullptr, [] { gTable.forked = true; }) == 0;
-        cache.forked = !hooked;             // without the hook, open it at every check
-        cache.changes.reset(open(kKernelTable, O_RDONLY | O_CLOEXEC));
+    const unsigned long changes = lookForStickChanges();
+    if (changes != cache.changesSeen) {
+        std::fill(std::begin(cache.slots), std::end(cache.slots), Listing::unreadable);
+        cache.changesSeen = changes;
     }
-    pollfd table{cache.changes.fd, POLLPRI, 0};
-    if (cache.changes.fd < 0 || poll(&table, 1, 0) != 0) stale = true;
-    if (stale) std::fill(std::begin(cache.slots), std::end(cache.slots), Listing::unreadable);
     Listing& known = cache.slots[slot < 0 ? 0 : slot];   // below 0: the master, as slot 0
     if (known == Listing::unreadable) known = listingShows(kKernelTable, slot);
     return known == Listing::shows;
@@ -132,10 +121,14 @@ int isUsbMounted(int slot) {
     return 0;
 }
 
+void logStillMounted(int slot) {
+    logEvt("mount", processId, slot);
+    logEvt("mounted", processId, slot);
+}
+
 int isUsbStillMounted(int slot) {
     if (slot < kSlots && kernelTableShows(slot)) {
-        logEvt("mount", processId, slot);
-        logEvt("mounted", processId, slot);
+        logStillMounted(slot);
         return 1;
     }
     return isUsbMounted(slot);             // listed, and mounted again, through the shell

@@ -8,6 +8,8 @@ int isUsbMounted(int slot);
 // folders and files of a copy): when the kernel's mount table shows the mount
 // point, 1 at once, without a shell listing; otherwise isUsbMounted itself.
 int isUsbStillMounted(int slot);
+// The event log's lines of isUsbStillMounted finding the stick mounted.
+void logStillMounted(int slot);
 int umountUsb(int slot);
 
 // The slot's mount point: /tmp/tamvikma1 for the master (slot 0 and below),

@@ -1,6 +1,7 @@
 // Folder watches for the idle loops, by inotify read without blocking.
 #include "supervisor/folder_watch.h"
 
+#include <poll.h>
 #include <sys/inotify.h>
 
 #include <cerrno>
@@ -43,4 +44,12 @@ bool FolderWatch::changed() {
         }
         return moved;
     }
+}
+
+bool waitForMoves(const FolderWatch* first, const FolderWatch* second, int timeoutMs) {
+    pollfd watches[2];
+    nfds_t count = 0;
+    for (const FolderWatch* watch : {first, second})
+        if (watch != nullptr) watches[count++] = {watch->fd(), POLLIN, 0};
+    return poll(watches, count, timeoutMs) > 0;   // EINTR: the caller looks anyway
 }

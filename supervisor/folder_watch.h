@@ -11,8 +11,14 @@ public:
     // cannot watch the folder: then the caller simply tests every cycle.
     bool changed();
     void forget() { stale_ = true; }   // something else may have moved: look again
+    bool watching() const { return events_.fd >= 0; }
+    int fd() const { return events_.fd; }
 
 private:
     Fd events_;
     bool stale_ = true;
 };
+
+// Sleeps until an entry of a watched folder moves (a null watch is left out) or
+// timeoutMs passes; true when it was a move. Both given watches must be working.
+bool waitForMoves(const FolderWatch* first, const FolderWatch* second, int timeoutMs);

@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
 constexpr const char* kDropCancel = "rm /tmp/bt4.cmd";
 constexpr useconds_t kPoll = 1000;          // 1 ms between cycles
+constexpr int kLookAfresh = 1000;          // ms: the watches' safety net
 constexpr unsigned kSettle = 1;             // 1 s between the busy pattern and the job
 
 struct JobFile {
@@ -62,7 +63,10 @@ bool runRequestedJobs() {
 }  // namespace
 
 // The files and nodes are tested again only when an entry of /tmp or /dev came or
-// went: idle, a cycle is two reads that find nothing, and the status words.
+// went. Nothing else gives this loop work, so while both folders can be watched it
+// sleeps until one of them moves: a request is taken as soon as its file appears.
+// Once a second it looks at everything afresh all the same. While a result is on
+// display the nodes wait: their moves are taken after the dismissal.
 void listenchild() {
     attachSegment();
     FolderWatch requests("/tmp"), nodes("/dev");
@@ -76,7 +80,12 @@ void listenchild() {
             requests.forget();
             nodes.forget();
         }
-        usleep(kPoll);
+        if (!requests.watching() || !nodes.watching()) {
+            usleep(kPoll);
+        } else if (!waitForMoves(&requests, resultShown ? nullptr : &nodes, kLookAfresh)) {
+            requests.forget();
+            nodes.forget();
+        }
     }
 }
 

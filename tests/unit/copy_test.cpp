@@ -59,6 +59,14 @@ TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
     EXPECT_FALSE(sim::exists("/tmp/tamvikel1/L"));
 }
 
+// Between folders the checks are asked again only after a node of /dev came or went (or the
+// mount table changed): a student pulled since the last copy is found gone, and back.
+TEST_F(Copy, ChecksBetweenFoldersSeeAStickPulledAndPutBack) {
+    ASSERT_EQ(system("mkdir -p /tmp/tamvikma1/P/a/b"), 0);
+    for (auto [change, result] : {std::pair{"true", 0}, {"true", 0}, {"rm /dev/tmvl1-part1", -2}, {": > /dev/tmvl1-part1", 0}})
+        EXPECT_EQ(((void)system(change), cp_tamvik(0, "/tmp/tamvikma1/P", "/tmp/tamvikel1/P", 0, 1, 0)), result) << change;
+}
+
 // Folder names on the master go through 100-byte buffers: a longer one is refused,
 // never shortened into another student's folder. Here 100 characters with the prefix.
 TEST_F(Copy, CollectRefusesAFolderNameItWouldHaveToShorten) {
