@@ -98,6 +98,32 @@ bool resultOnDisplay(int job) {
     return false;
 }
 
+// The board keeps what it was last sent, so a frame sends the master LED and the
+// expander only what changed: idle, with steady LEDs, no shell command runs. As
+// the commands' outcome is not known, an unchanged state is sent again every
+// kResendFrames frames (3 s), for a board that did not answer.
+constexpr int kResendFrames = 20;
+struct SentState {
+    int framesSinceResend = kResendFrames;   // the first frame sends both
+    bool masterLit = false;
+    unsigned firstByte = 0, secondByte = 0;
+};
+SentState gSent;
+
+void sendBoardChanges(const BoardFrame& frame) {
+    SentState& sent = gSent;
+    const bool resend = ++sent.framesSinceResend >= kResendFrames;
+    if (resend) sent.framesSinceResend = 0;
+    // Straight to the shell, not through to_system: the refresh would bury the
+    // console and event logs.
+    if (resend || frame.masterLit != sent.masterLit) (void)system(masterLedCommand(frame.masterLit).c_str());
+    if (resend || frame.firstByte != sent.firstByte || frame.secondByte != sent.secondByte)
+        (void)system(expanderCommand(frame).c_str());
+    sent.masterLit = frame.masterLit;
+    sent.firstByte = frame.firstByte;
+    sent.secondByte = frame.secondByte;
+}
+
 // Whether the last frame wrote a result pattern. A dismissal writes the ready
 // pattern while this process may be writing the result it read a moment before;
 // the frame after it restores the ready pattern, so no stale result stays lit.
@@ -173,10 +199,7 @@ void tmpToReal() {
 void optiswitchled() {
     blkFlg = nextBlinkPhase(blkFlg);
     const BoardFrame frame = computeBoardFrame(stickLed, blkFlg);
-    // Straight to the shell, not through to_system: a refresh every 150 ms would
-    // bury the console and event logs.
-    (void)system(masterLedCommand(frame.masterLit).c_str());
-    (void)system(expanderCommand(frame).c_str());   // a board that does not answer keeps its state
+    sendBoardChanges(frame);
     bool shown = false;
     for (const PatternRow& row : kPatterns) {
         if (!resultOnDisplay(row.job)) continue;

@@ -177,7 +177,8 @@ void shutDown() {
     exit(0);
 }
 
-void idleCycle(int& shiftHoldCount) {
+// True when a job was asked for (the caller then pauses instead of the period).
+bool idleCycle(int& shiftHoldCount) {
     bool requested = false;
 
     if (pressed_or_exit(kShift)) {
@@ -218,12 +219,8 @@ void idleCycle(int& shiftHoldCount) {
         if (confirmed) requestClear(shiftAtStart ? 7 : 3);
     }
 
-    if (requested) {
-        shiftHoldCount = 0;
-        sleep(kPauseSeconds);
-    } else {
-        usleep(kIdleMicros);
-    }
+    if (requested) shiftHoldCount = 0;
+    return requested;
 }
 
 }  // namespace
@@ -232,14 +229,17 @@ void listenmaster() {
     attachSegment();                     // reports "shmat" on failure; no stick then counts
     int blinkPhase = 0;
     int shiftHoldCount = 0;
-    // The job files are tested again only when an entry of /tmp came or went.
+    // The job files are tested again only when an entry of /tmp came or went;
+    // idle, the watch on /tmp is the 1 ms sleep itself.
     FolderWatch requests("/tmp");
     bool busy = false;
     for (;;) {
         if (requests.changed()) busy = anyJobFile();
         if (busy)
             busyCycle(blinkPhase);
+        else if (idleCycle(shiftHoldCount))
+            sleep(kPauseSeconds);
         else
-            idleCycle(shiftHoldCount);
+            requests.sleep(kIdleMicros);
     }
 }

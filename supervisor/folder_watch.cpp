@@ -27,6 +27,7 @@ FolderWatch::FolderWatch(const char* folder) : events_(watchFolder(folder)) {}
 bool FolderWatch::changed() {
     if (events_.fd < 0) return true;
     bool moved = std::exchange(stale_, false);
+    if (std::exchange(quiet_, false)) return moved;
     // The events themselves do not matter, only that there were some (a lost
     // event, IN_Q_OVERFLOW, is an event too). Drain the queue.
     alignas(inotify_event) char buffer[4096];
@@ -44,6 +45,22 @@ bool FolderWatch::changed() {
         }
         return moved;
     }
+}
+
+void FolderWatch::sleep(useconds_t period) {
+    quiet_ = false;
+    if (events_.fd < 0) {
+        usleep(period);
+        return;
+    }
+    pollfd watch{events_.fd, POLLIN, 0};
+    const timespec timeout{static_cast<time_t>(period / 1000000), static_cast<long>(period % 1000000) * 1000};
+    const int ready = ppoll(&watch, 1, &timeout, nullptr);
+    if (ready == 0) {
+        quiet_ = true;
+        return;
+    }
+    usleep(period);                      // woken early (or interrupted): the full period
 }
 
 bool waitForMoves(const FolderWatch* first, const FolderWatch* second, int timeoutMs) {

@@ -11,12 +11,18 @@ public:
     // cannot watch the folder: then the caller simply tests every cycle.
     bool changed();
     void forget() { stale_ = true; }   // something else may have moved: look again
+    // Sleeps a polling loop's period. Idle, the watch is the sleep: the next
+    // changed() needs no read of its own when the period passed quietly. An entry
+    // that moves meanwhile ends the wait, and the period is then slept once more,
+    // so a cycle (and every count of cycles) is never shorter than before.
+    void sleep(useconds_t period);
     bool watching() const { return events_.fd >= 0; }
     int fd() const { return events_.fd; }
 
 private:
     Fd events_;
     bool stale_ = true;
+    bool quiet_ = false;                 // the last sleep saw no event: nothing to read
 };
 
 // Sleeps until an entry of a watched folder moves (a null watch is left out) or

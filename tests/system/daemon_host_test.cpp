@@ -97,9 +97,12 @@ TEST(Daemon, StickLedsBlinkByPhaseAndAFailureMakesTheResultBlink) {
 
     // A failure code makes the finished job's pattern blink; once every stick is done it is steady.
     EXPECT_TRUE(sim::touch("/tmp/showresult1.cmd") && ledsAre("0000") && ledsAre("0001"));
+    // Steady LEDs are sent once, then again only every 3 s (a board that did not answer).
     sim::setWord(1, 4), sim::setWord(9, 4);
-    const size_t settled = sim::boardBytes().size() + 2;
-    ASSERT_TRUE(until([&] { return sim::boardBytes().size() >= settled + 4; }));
+    ASSERT_TRUE(until([] { return sim::boardBytes().back() == std::make_pair(0xec, 0xfe); }));
+    const size_t sent = sim::boardBytes().size();
+    EXPECT_FALSE(sim::waitFor([&] { return sim::boardBytes().size() >= sent + 2; }, 1500ms)) << "sent every frame";
+    EXPECT_TRUE(sim::waitFor([&] { return sim::boardBytes().size() > sent; }, 5s)) << "never sent again";
     EXPECT_EQ(sim::functionLeds(), "0001");
     EXPECT_EQ(sim::boardBytes().back(), std::make_pair(0xec, 0xfe));
     ASSERT_EQ(unlink("/tmp/showresult1.cmd"), 0);   // the display stays: two students present

@@ -291,16 +291,16 @@ void press(const Job& job) {
     sim::releaseButton(kShift);   // within the panel's 2 s pause: no cancel
 }
 
-// A pattern that holds for eight LED-board frames is steady; a blinking one
+// A pattern that holds for eight LED frames (1.2 s) is steady; a blinking one
 // shows the job's LEDs dark in some frame.
 bool resultShows(const std::string& leds, bool blinking) {
     if (blinking) return sim::waitFor([] { return sim::functionLeds() == "0000"; }, kStep) &&
                          sim::waitFor([&] { return sim::functionLeds() == leds; }, kStep);
-    size_t start = 0;
+    auto since = std::chrono::steady_clock::now();
     return sim::waitFor([&] {
-        const size_t frames = sim::boardBytes().size();
-        if (sim::functionLeds() != leds) start = frames;
-        return frames >= start + 8;
+        const auto now = std::chrono::steady_clock::now();
+        if (sim::functionLeds() != leds) since = now;
+        return now - since >= 1200ms;
     }, kStep);
 }
 
