@@ -11,6 +11,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
@@ -150,11 +151,12 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     return copyListedFile(job, name, sourcePath, destinationPath);
 }
 
-// The pair of sticks whose four checks last all passed in this process, and the
-// count of stick changes seen before they began.
+// The pair of sticks whose four checks last all passed in this process (by the
+// lines they printed, which name the nodes), and the count of stick changes seen
+// before they began.
 struct PassedChecks {
     bool valid = false;
-    int srcStick = 0, dstStick = 0;
+    std::string lines;
     unsigned long changesSeen = 0;
 };
 PassedChecks gPassed;
@@ -168,10 +170,10 @@ PassedChecks gPassed;
 // again: then only their lines are printed, one write, after a single look.
 int checkSticks(int srcStick, int dstStick, bool print) {
     const unsigned long changes = lookForStickChanges();
+    std::string lines = detectionLines(srcStick) + detectionLines(dstStick);
     PassedChecks& passed = gPassed;
-    if (passed.valid && passed.changesSeen == changes && passed.srcStick == srcStick &&
-        passed.dstStick == dstStick) {
-        fputs((detectionLines(srcStick) + detectionLines(dstStick)).c_str(), stdout);
+    if (passed.valid && passed.changesSeen == changes && passed.lines == lines) {
+        fputs(lines.c_str(), stdout);
         logStillMounted(srcStick);
         logStillMounted(dstStick);
         return 0;
@@ -186,7 +188,7 @@ int checkSticks(int srcStick, int dstStick, bool print) {
     if (isUsbStillMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
     if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
     if (isUsbStillMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
-    passed = {true, srcStick, dstStick, changes};
+    passed = {true, std::move(lines), changes};
     return 0;
 }
 
