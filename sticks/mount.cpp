@@ -3,9 +3,6 @@
 // systems, listed into /tmp/mnt.log before and after every command.
 #include "sticks/mount.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +17,9 @@ namespace {
 
 constexpr const char* kListCommand = "mount > /tmp/mnt.log";
 constexpr const char* kListFile = "/tmp/mnt.log";
-// The kernel's table that the mount tool lists: the mount point stands in it
-// between blanks as it does in the tool's lines, so one rule reads both.
-constexpr const char* kKernelTable = "/proc/self/mounts";
+// The kernel's table (kKernelMountTable) is what the mount tool lists: the mount
+// point stands in it between blanks as it does in the tool's lines, so one rule
+// reads both.
 constexpr const char* kLogCopySwitch = "/tmp/tamvikma1/dup.cfg";
 constexpr const char* kLogCopyCommand = "cp /tmp/log.txt /tmp/tamvikma1/log.txt";
 
@@ -66,7 +63,7 @@ bool kernelTableShows(int slot) {
         cache.changesSeen = changes;
     }
     Listing& known = cache.slots[slot < 0 ? 0 : slot];   // below 0: the master, as slot 0
-    if (known == Listing::unreadable) known = listingShows(kKernelTable, slot);
+    if (known == Listing::unreadable) known = listingShows(kKernelMountTable, slot);
     return known == Listing::shows;
 }
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr const char* kKernelTable = "/proc/self/mounts";
-
 struct Watches {
     bool forked = true;                    // true: none of our own yet
     Fd table{-1};
@@ -26,7 +24,7 @@ void openWatches(Watches& w) {
     w.forked = !hooked;                    // without the hook, open them at every look
     w.nodes = std::make_unique<FolderWatch>("/dev");
     (void)w.nodes->changed();              // the first answer is always "changed"
-    w.table.reset(open(kKernelTable, O_RDONLY | O_CLOEXEC));
+    w.table.reset(open(kKernelMountTable, O_RDONLY | O_CLOEXEC));
 }
 
 }  // namespace

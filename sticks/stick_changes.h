@@ -2,6 +2,9 @@
 // went, or a file system was mounted or unmounted anywhere.
 #pragma once
 
+// The kernel's table of mounted file systems, as this process sees it.
+inline constexpr const char* kKernelMountTable = "/proc/self/mounts";
+
 // The number of changes this process has seen, after one more look: it moves when
 // the look finds a change. One poll answers for both, an inotify watch on /dev and
 // the kernel's mount table (ready with POLLPRI after any mount or unmount), so the

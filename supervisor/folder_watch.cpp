@@ -1,4 +1,5 @@
-// Folder watches for the idle loops, by inotify read without blocking.
+// Folder watches for the idle loops, by inotify: read without blocking, or waited on
+// as the loop's sleep.
 #include "supervisor/folder_watch.h"
 
 #include <poll.h>
