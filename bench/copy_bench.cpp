@@ -36,7 +36,11 @@ constexpr long kLargeFile = 48L << 20;   // four of them
 constexpr int kLargeFiles = 4;
 constexpr int kSmallFiles = 1000;        // in one folder of their own
 constexpr long kSmallFile = 8 << 10;
-constexpr int kRounds = 7;   // best of: the machine may be busy with other work
+// Rounds after one that warms up: cp then ours, ours then cp, and so on. This
+// machine's cost of the same copy drifts by up to three times within a minute, so
+// the figures are sums over all rounds, in which a steady drift cancels out; the
+// best round of each could come from a fast moment that only one of them had.
+constexpr int kRounds = 8;
 
 using Clock = std::chrono::steady_clock;
 
@@ -116,19 +120,20 @@ double cpuSeconds() {
     return total;
 }
 
-// Wall time and processor time (this process and the commands it ran) of one copy;
-// the processor time varies less when other work shares the machine.
+// Wall time and processor time (this process and the commands it ran), summed
+// over the counted rounds; the processor time varies less when other work shares
+// the machine.
 struct Cost {
-    double wall = 1e9;
-    double cpu = 1e9;
+    double wall = 0;
+    double cpu = 0;
 };
 
-void measure(Cost& best, const std::function<void()>& work) {
+void measure(Cost& sum, const std::function<void()>& work) {
     double cpuStart = cpuSeconds();
     auto start = Clock::now();
     work();
-    best.wall = std::min(best.wall, std::chrono::duration<double>(Clock::now() - start).count());
-    best.cpu = std::min(best.cpu, cpuSeconds() - cpuStart);
+    sum.wall += std::chrono::duration<double>(Clock::now() - start).count();
+    sum.cpu += cpuSeconds() - cpuStart;
 }
 
 }  // namespace
@@ -146,19 +151,20 @@ int main() {
 
     // Both copies start from the same state: the earlier copy's data written back
     // (sync) and its target removed; the order alternates between rounds.
-    Cost cp, ours;
+    Cost warmUp, cp, ours;
     int result = 0;
-    auto byCp = [&] {
+    auto byCp = [&](Cost& cost) {
         run_or_die(std::string("rm -rf ") + kCpTarget + " && sync");
-        measure(cp, [] { run_or_die(std::string("cp -r --reflink=never ") + kSource + " " + kCpTarget); });
+        measure(cost, [] { run_or_die(std::string("cp -r --reflink=never ") + kSource + " " + kCpTarget); });
     };
-    auto byUs = [&] {
+    auto byUs = [&](Cost& cost) {
         run_or_die(std::string("rm -rf ") + kOurTarget + " && mkdir " + kOurTarget + " && sync");
-        measure(ours, [&] { result = cp_tamvik(0, kSource, kOurTarget, 0, 1, 0); });
+        measure(cost, [&] { result = cp_tamvik(0, kSource, kOurTarget, 0, 1, 0); });
     };
+    byCp(warmUp), byUs(warmUp);
     for (int round = 0; round < kRounds && result == 0; ++round) {
-        if (round % 2 == 0) byCp(), byUs();
-        else byUs(), byCp();
+        if (round % 2 == 0) byCp(cp), byUs(ours);
+        else byUs(ours), byCp(cp);
     }
     if (result != 0) {
         dprintf(report, "cp_tamvik returned %d\n", result);
@@ -168,8 +174,9 @@ int main() {
     fflush(stdout);
 
     const double mb = static_cast<double>(bytes) / (1 << 20);
-    dprintf(report, "tree: %.0f MiB (%d large files, %d small files), best of %d rounds\n", mb,
+    dprintf(report, "tree: %.0f MiB (%d large files, %d small files), per copy over %d rounds\n", mb,
             kLargeFiles, kSmallFiles, kRounds);
+    for (Cost* cost : {&cp, &ours}) cost->wall /= kRounds, cost->cpu /= kRounds;
     dprintf(report, "cp's copy path: %s\n", cpPath.c_str());
     dprintf(report, "cp -r:     %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / cp.wall, cp.wall, cp.cpu);
     dprintf(report, "cp_tamvik: %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / ours.wall, ours.wall, ours.cpu);
