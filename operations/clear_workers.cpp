@@ -114,7 +114,10 @@ int runClearWorker(int slot, int fn, void (*body)(int, int)) {
     rule.watchLiveness = true;
     // Only a worker the countdown gave up on is killed: one that has ended (its
     // /proc entry gone) may already have had its pid given to another process.
-    if (watchWorker(pid, rule) == WaitEnd::CountdownOut) killWorker(pid);
+    if (watchWorker(pid, rule) == WaitEnd::CountdownOut) {
+        killWorker(pid);
+        failIfLeftInProgress(slot);
+    }
     if (workerAlive(pid)) return loadWord(kResultWord);
     int status = loadWord(slot);
     printf("childpath %d - %d\n", status, loadWord(kResultWord));

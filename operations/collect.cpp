@@ -230,7 +230,8 @@ Next actOnResult(int slot, int result) {
         // and no stick may stay mounted once the job is over.
         (void)umountUsb(slot);
         return Next::LeavePass;
-    default:                 // the watchdog's -4: neither success nor failure
+    default:                 // the watchdog's -4: the copy never ended
+        failIfLeftInProgress(slot);
         endTurn(slot);
         return Next::Continue;
     }

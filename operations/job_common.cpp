@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "copy/watchdog.h"
+#include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
 #include "sticks/mount.h"
 #include "supervisor/file_helpers.h"
@@ -22,6 +24,12 @@ constexpr int kListLineSize = 150;   // a longer line is read in pieces, each an
 }  // namespace
 
 std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }
+
+void failIfLeftInProgress(int slot) {
+    if (loadWord(slot) != kInProgress) return;   // done before it hung, or already failed
+    printf("stick %d: its worker was stopped by the watchdog, the stick failed\n", slot);
+    changeLedStatus(slot, kFailed);
+}
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }  // 0 means "exists"
 

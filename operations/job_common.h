@@ -40,6 +40,11 @@ constexpr const char* kNoRepList = "no rep list";
 // "/tmp/tamvikel{slot}", the student's mount point, without a trailing "/".
 std::string studentRoot(int slot);
 
+// After a worker the watchdog gave up on (no result within its countdown): a
+// stick it left in progress did not get its work done, and is marked failed, so
+// the job's result pattern does not report every stick as done.
+void failIfLeftInProgress(int slot);
+
 // The operator asked for a cancel ("/tmp/bt4.cmd" exists).
 bool cancelRequested();
 
