@@ -4,6 +4,7 @@
 // the function LEDs.
 #include "indicators/led_board.h"
 
+#include <signal.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
@@ -99,29 +100,47 @@ bool resultOnDisplay(int job) {
 }
 
 // The board keeps what it was last sent, so a frame sends the master LED and the
-// expander only what changed: idle, with steady LEDs, no shell command runs. As
-// the commands' outcome is not known, an unchanged state is sent again every
-// kResendFrames frames (3 s), for a board that did not answer.
-constexpr int kResendFrames = 20;
+// expander only what changed, or what the board did not take (the command
+// failed): that part is tried again the next frame. Idle, with steady LEDs and a
+// board that answers, no shell command runs. Everything is sent again every
+// kResendFrames frames (30 s) all the same, for a board that lost its state
+// without a command failing (a reset of the expander).
+constexpr int kResendFrames = 200;
+struct BoardPart {
+    unsigned value = 0;
+    bool taken = false;                  // the last command for it succeeded
+};
 struct SentState {
-    int framesSinceResend = kResendFrames;   // the first frame sends both
-    bool masterLit = false;
-    unsigned firstByte = 0, secondByte = 0;
+    int framesSinceResend = 0;
+    BoardPart master, expander;
 };
 SentState gSent;
+
+// Runs the part's command when its value changed or was not taken, or on a resend.
+void sendPart(BoardPart& part, unsigned value, bool resend, const std::string& command) {
+    if (!resend && part.taken && part.value == value) return;
+    // Straight to the shell, not through to_system: the refresh would bury the
+    // console and event logs.
+    part.taken = system(command.c_str()) == 0;
+    part.value = value;
+}
 
 void sendBoardChanges(const BoardFrame& frame) {
     SentState& sent = gSent;
     const bool resend = ++sent.framesSinceResend >= kResendFrames;
     if (resend) sent.framesSinceResend = 0;
-    // Straight to the shell, not through to_system: the refresh would bury the
-    // console and event logs.
-    if (resend || frame.masterLit != sent.masterLit) (void)system(masterLedCommand(frame.masterLit).c_str());
-    if (resend || frame.firstByte != sent.firstByte || frame.secondByte != sent.secondByte)
-        (void)system(expanderCommand(frame).c_str());
-    sent.masterLit = frame.masterLit;
-    sent.firstByte = frame.firstByte;
-    sent.secondByte = frame.secondByte;
+    sendPart(sent.master, frame.masterLit ? 1 : 0, resend, masterLedCommand(frame.masterLit));
+    sendPart(sent.expander, frame.firstByte << 8 | frame.secondByte, resend, expanderCommand(frame));
+}
+
+// The daemon lets its ended children vanish, and system() then cannot tell
+// whether a command succeeded. This process's only children are its own two
+// board commands, which system() waits for; so here the kernel keeps their status.
+void collectCommandStatus() {
+    struct sigaction action;
+    sigaction(SIGCHLD, nullptr, &action);
+    action.sa_flags &= ~SA_NOCLDWAIT;
+    sigaction(SIGCHLD, &action, nullptr);
 }
 
 // Whether the last frame wrote a result pattern. A dismissal writes the ready
@@ -214,6 +233,7 @@ void optiswitchled() {
 
 void mainhubctrl() {
     logEvt("mainhub", 0, 0);             // the button process's event log, as at start-up
+    collectCommandStatus();
     attachSegmentUntilItWorks();
     blkFlg = 0;
     for (;;) {
