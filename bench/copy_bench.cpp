@@ -37,10 +37,11 @@ constexpr int kLargeFiles = 4;
 constexpr int kSmallFiles = 1000;        // in one folder of their own
 constexpr long kSmallFile = 8 << 10;
 // Rounds after one that warms up: cp then ours, ours then cp, and so on. This
-// machine's cost of the same copy drifts by up to three times within a minute, so
-// the figures are sums over all rounds, in which a steady drift cancels out; the
-// best round of each could come from a fast moment that only one of them had.
-constexpr int kRounds = 8;
+// machine's cost of the same copy drifts by up to three times within a minute and
+// varies by a fifth from one copy to the next, so the figures are sums over many
+// rounds, in which a steady drift cancels out; the best round of each could come
+// from a fast moment that only one of them had.
+constexpr int kRounds = 24;
 
 using Clock = std::chrono::steady_clock;
 
