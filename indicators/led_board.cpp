@@ -116,11 +116,15 @@ struct SentState {
 };
 SentState gSent;
 
-// Runs the part's command when its value changed or was not taken, or on a resend.
-void sendPart(BoardPart& part, unsigned value, bool resend, const std::string& command) {
-    if (!resend && part.taken && part.value == value) return;
-    // Straight to the shell, not through to_system: the refresh would bury the
-    // console and event logs.
+// Whether the part's command runs this frame: its value changed or was not taken,
+// or everything is sent again.
+bool mustSend(const BoardPart& part, unsigned value, bool resend) {
+    return resend || !part.taken || part.value != value;
+}
+
+// Straight to the shell, not through to_system: the refresh would bury the
+// console and event logs.
+void sendPart(BoardPart& part, unsigned value, const std::string& command) {
     part.taken = system(command.c_str()) == 0;
     part.value = value;
 }
@@ -129,8 +133,11 @@ void sendBoardChanges(const BoardFrame& frame) {
     SentState& sent = gSent;
     const bool resend = ++sent.framesSinceResend >= kResendFrames;
     if (resend) sent.framesSinceResend = 0;
-    sendPart(sent.master, frame.masterLit ? 1 : 0, resend, masterLedCommand(frame.masterLit));
-    sendPart(sent.expander, frame.firstByte << 8 | frame.secondByte, resend, expanderCommand(frame));
+    // The commands are made only when sent: a steady frame allocates nothing.
+    const unsigned master = frame.masterLit ? 1 : 0;
+    if (mustSend(sent.master, master, resend)) sendPart(sent.master, master, masterLedCommand(frame.masterLit));
+    const unsigned expander = frame.firstByte << 8 | frame.secondByte;
+    if (mustSend(sent.expander, expander, resend)) sendPart(sent.expander, expander, expanderCommand(frame));
 }
 
 // The daemon lets its ended children vanish, and system() then cannot tell
