@@ -21,10 +21,10 @@ constexpr const char* kButtonLines[] = {"/sys/class/gpio/gpio3/value", "/sys/cla
                                         "/sys/class/gpio/gpio1/value", "/sys/class/gpio/gpio0/value"};
 
 void measure(const char* what, double seconds, bool readLines) {
-    int fds[4];
-    for (int i = 0; i < 4; ++i) {
+    int fds[4] = {-1, -1, -1, -1};
+    for (int i = 0; readLines && i < 4; ++i) {
         fds[i] = open(kButtonLines[i], O_RDONLY | O_CLOEXEC);
-        if (readLines && fds[i] < 0) {
+        if (fds[i] < 0) {
             printf("%s: cannot open %s\n", what, kButtonLines[i]);
             return;
         }
