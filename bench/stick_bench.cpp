@@ -84,7 +84,7 @@ void makeFolder(const std::string& path) {
 }
 
 // `groups` folders of `perGroup` folders, each holding one file of 1 KiB. Made
-// with system calls: a shell per folder would take minutes under the user-mode kernel.
+// with system calls: a shell per folder would take minutes in the emulated computer.
 int buildTree(const std::string& root, int groups, int perGroup) {
     run_or_die("rm -rf " + root);
     makeFolder(root);

@@ -2,7 +2,10 @@
 # this machine lacks; sourced by sim/test-all, sim/demo and sim/panel (as root on Debian).
 
 # command:package pairs; a command found on PATH means the package is there.
-readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap linux:user-mode-linux
+# The emulated computer's kernel and busybox come as packages fetched and unpacked
+# by sim/lib/kernel.sh; what runs inside it is this machine's /usr.
+readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
+  qemu-system-x86_64:qemu-system-x86 cpio:cpio xz:xz-utils flock:util-linux
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 

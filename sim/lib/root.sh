@@ -51,18 +51,17 @@ build_root() {
   : >"$root/filelist"
   echo "$mode" >"$root/sim/mode"
 
-  # Kernel mode: the user-mode kernel's modules, where modprobe -d finds them.
+  # Kernel mode: where the emulated computer mounts this machine's root, and the
+  # folders it shows at their own paths (see sim/lib/initramfs-init).
   if [ "$mode" = kernel ]; then
-    local version
-    version=$(linux --version 2>/dev/null | head -n 1)
-    mkdir -p "$root/sim/modules/lib/modules" "$root/sim/sysblock"
-    ln -s "/usr/lib/uml/modules/$version" "$root/sim/modules/lib/modules/$version"
+    mkdir -p "$root/sim/host"
+    printf '%s\n' "${shares[@]}" >"$root/sim/shares"
   fi
 }
 
 # write_job ROOT MODE CMD [ARGS...]: what the init inside runs, as a bash fragment.
 write_job() {
-  local root=$1 mode=$2 cwd=/ dir name colour=no
+  local root=$1 mode=$2 cwd=/ dir name colour=no rows cols
   shift 2
   [ ! -t 1 ] || colour=yes
   for dir in "${shares[@]}"; do
@@ -74,6 +73,9 @@ write_job() {
     printf 'SIM_SHARES=('; printf '%q ' "${shares[@]}"; printf ')\n'
     printf 'SIM_KEEPING=%q\n' "$keep"
     printf 'SIM_INTERACTIVE=%q\n' "$([ -t 0 ] && echo 1)"
+    # A terminal's size, which the kernel's console cannot learn by itself.
+    if [ -t 0 ]; then read -r rows cols < <(stty size 2>/dev/null) || true; fi
+    printf 'SIM_ROWS=%q SIM_COLS=%q\n' "${rows:-}" "${cols:-}"
     printf 'export SIM_MODE=%q PATH=%q HOME=/root LANG=C.UTF-8\n' "$mode" "$SIM_PATH"
     # Test selection and output settings travel in; nothing else of the caller's
     # environment does, so every run starts alike.

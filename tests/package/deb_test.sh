@@ -12,7 +12,6 @@ count() { [ "$(daemons | wc -l)" = "$1" ]; }
 renewed() { count 3 && [ -z "$(daemons | grep -xF "$old")" ]; }
 
 # dpkg writes into overlays of the host's read-only /usr and /etc; its database starts empty (--force-depends).
-modprobe -d /sim/modules overlay
 for dir in /usr /etc; do
   mkdir -p "/tmp/ov$dir/up" "/tmp/ov$dir/work"
   mount -t overlay overlay -o "lowerdir=$dir,upperdir=/tmp/ov$dir/up,workdir=/tmp/ov$dir/work" "$dir"

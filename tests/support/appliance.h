@@ -1,5 +1,5 @@
 // Test support for the simulated appliance (sim/appliance): every test binary runs in a fresh one
-// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also a user-mode kernel with FAT sticks
+// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also an emulated computer with FAT sticks
 // on loop + device-mapper). A failing step is reported as a test failure where it happens.
 #pragma once
 #include <sys/stat.h>

@@ -88,7 +88,7 @@ std::string stickLabel(int slot) {   // as blkid reads it now ("" when none)
 }
 
 // Mounts the stick privately for the object's lifetime, straight through the kernel (a program per mount
-// costs too much under the user-mode kernel); root is "" when that failed.
+// costs tens of milliseconds in the emulated computer); root is "" when that failed.
 struct PrivateMount {
     explicit PrivateMount(int slot) {
         const std::string device = fsDevice(slot), dir = "/sim/mnt/" + std::to_string(slot);
@@ -234,7 +234,7 @@ bool due(const Fault& f) {
 
 void strike(const Fault& f, int job) {
     const std::string& kind = f.what[0];
-    if (std::string(" pull replug hang failwrites slow stall flaky ").find(" " + kind + " ") != npos)
+    if (std::string(" pull replug hang resume failwrites slow stall flaky ").find(" " + kind + " ") != npos)
         EXPECT_TRUE(sim::stick(f.what));
     else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");

@@ -1,0 +1,156 @@
+# The simulated appliance's computer: Debian's own kernel, fetched with apt and
+# unpacked (never installed) into a cache beside the checkout, and a small initramfs
+# holding busybox and the kernel's modules that the appliance needs. Sourced by
+# sim/appliance; nothing here touches this machine's installed packages.
+#
+# The cache is build-sim/ (STICKDUP_SIM_CACHE overrides it): one folder a kernel
+# package, made again only when linux-image-amd64 names a newer one.
+
+# Modules loaded at boot, before anything else runs: the shared folders (virtio,
+# 9p), the job's consoles, the sticks (loop, device-mapper and its fault targets,
+# FAT and its character sets, USB storage), the LED expander (i2c-stub), overlays.
+readonly SIM_MODULES="virtio_pci 9pnet_virtio 9p virtio_console loop dm-mod dm-flakey dm-delay
+  fat vfat nls_cp437 nls_ascii nls_iso8859-1 nls_utf8 xhci-pci usb-storage sd_mod i2c-stub i2c-dev overlay"
+
+sim_cache_dir() { echo "${STICKDUP_SIM_CACHE:-$repo/build-sim}"; }
+
+# The kernel package linux-image-amd64 depends on now (e.g. linux-image-6.1.0-57-amd64).
+current_kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+}
+
+# fetch_deb PACKAGE DIR: downloads the package's .deb into DIR (as root), prints its path.
+fetch_deb() {
+  (cd "$2" && apt-get download -q -o APT::Sandbox::User=root "$1" >/dev/null 2>&1) || return 1
+  compgen -G "$2/$1_*.deb" | head -n 1
+}
+
+# The uncompressed kernel inside the vmlinuz, which the emulator starts directly
+# (PVH): unpacking it under emulation would cost seconds at every boot.
+extract_vmlinux() {
+  local vmlinuz=$1 out=$2 offset
+  offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" | head -n 1 | cut -d: -f1)
+  [ -n "$offset" ] || return 1
+  tail -c +"$((offset + 1))" "$vmlinuz" | xz -dcq >"$out" 2>/dev/null
+  [ "$(head -c 4 "$out" | od -An -c | tr -d ' ')" = '177ELF' ]
+}
+
+# The LED expander: the stub chip answers at the board's address, on I2C bus 0.
+module_options() {
+  case "$1" in
+    i2c-stub.ko) echo chip_addr=0x27 ;;
+  esac
+}
+
+# build_initramfs UNPACKED VERSION BUSYBOX OUT: the modules in load order, busybox, /init.
+build_initramfs() {
+  local unpacked=$1 version=$2 busybox=$3 out=$4 dir module
+  dir=$(mktemp -d "$(sim_cache_dir)/initramfs.XXXXXX")
+  mkdir -p "$dir"/{bin,dev,proc,sys,newroot,modules}
+  cp "$busybox" "$dir/bin/busybox"
+  cp "$here/lib/initramfs-init" "$dir/init"
+  depmod -b "$unpacked" "$version" || return 1
+  # shellcheck disable=SC2086
+  for module in $(modprobe -d "$unpacked" -S "$version" --show-depends -a $SIM_MODULES |
+                  awk '$1 == "insmod" && !seen[$2]++ { print $2 }'); do
+    cp "$module" "$dir/modules/" && echo "${module##*/} $(module_options "${module##*/}")" >>"$dir/modules/order"
+  done
+  (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
+  rm -rf "$dir"
+}
+
+# prepare_kernel KERNEL_DIR PACKAGE: fetches and unpacks the kernel package, busybox,
+# and builds the initramfs, all into KERNEL_DIR.
+prepare_kernel() {
+  local kdir=$1 package=$2 work deb bbdeb version
+  work=$(mktemp -d "$(sim_cache_dir)/fetch.XXXXXX")
+  echo "appliance: fetching $package and busybox-static (once)" >&2
+  deb=$(fetch_deb "$package" "$work") && bbdeb=$(fetch_deb busybox-static "$work") || {
+    rm -rf "$work"
+    echo "appliance: cannot download $package or busybox-static with apt-get" \
+         "(run as root, with Debian's package lists: apt-get update)" >&2
+    return 1
+  }
+  dpkg-deb -x "$deb" "$work/k" && dpkg-deb -x "$bbdeb" "$work/bb" || { rm -rf "$work"; return 1; }
+  version=$(ls "$work/k/lib/modules")
+  mkdir -p "$kdir"
+  extract_vmlinux "$work/k/boot/vmlinuz-$version" "$kdir/vmlinux" ||
+    cp "$work/k/boot/vmlinuz-$version" "$kdir/vmlinux"   # a compressed kernel boots too
+  build_initramfs "$work/k" "$version" "$work/bb/bin/busybox" "$kdir/initramfs.gz" || {
+    rm -rf "$work" "$kdir"
+    echo "appliance: cannot build the initramfs of $package" >&2
+    return 1
+  }
+  initramfs_hash >"$kdir/ready"
+  rm -rf "$work"
+}
+
+# What the initramfs is made of on our side; a change makes it again.
+initramfs_hash() {
+  { echo "$SIM_MODULES"; declare -f module_options; cat "$here/lib/initramfs-init"; } | sha256sum | cut -d' ' -f1
+}
+
+# find_kernel: sets SIM_KERNEL_DIR to a ready kernel folder, preparing it when needed.
+# Several appliances starting at once prepare it once (a lock in the cache).
+find_kernel() {
+  local cache package lock
+  cache=$(sim_cache_dir)
+  mkdir -p "$cache"
+  exec {lock}>"$cache/.lock"
+  flock "$lock"
+  package=$(current_kernel_package)
+  if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq >/dev/null 2>&1
+    package=$(current_kernel_package)
+  fi
+  if [ -z "$package" ]; then   # no package lists: the newest kernel already here, if any
+    package=$(ls -t "$cache" 2>/dev/null | grep '^linux-image-' | head -n 1)
+  fi
+  SIM_KERNEL_DIR=$cache/$package
+  if [ -z "$package" ]; then
+    echo "appliance: no kernel: apt-cache knows no linux-image-amd64 (run apt-get update as root)" >&2
+  elif [ "$(cat "$SIM_KERNEL_DIR/ready" 2>/dev/null)" != "$(initramfs_hash)" ]; then
+    rm -rf "$SIM_KERNEL_DIR"
+    prepare_kernel "$SIM_KERNEL_DIR" "$package" || package=""
+  fi
+  exec {lock}>&-
+  [ -n "$package" ]
+}
+
+# run_machine: boots the appliance's root ($root) on the emulated computer and
+# waits for it to power off (at most $timeout_s). The job's standard output and
+# error are the caller's ($input its input); the kernel's own messages go to
+# /sim/kernel.log, the emulator's to /sim/emulator.log.
+run_machine() {
+  local q=(qemu-system-x86_64 -M pc -accel tcg,tb-size=512 -m 1024 -smp 1
+           -nodefaults -no-user-config -display none -no-reboot
+           -kernel "$SIM_KERNEL_DIR/vmlinux" -initrd "$SIM_KERNEL_DIR/initramfs.gz"
+           -append "console=ttyS0 panic=-1 quiet loglevel=4 mitigations=off norandmaps highres=off"
+           -serial "file:$(qarg "$root/sim/kernel.log")"
+           -device virtio-serial-pci -device virtconsole,chardev=out -device virtconsole,chardev=err
+           -chardev file,id=err,path=/proc/self/fd/4,append=on)
+  [ ! -f /usr/share/qemu/qboot.rom ] || q+=(-bios /usr/share/qemu/qboot.rom)   # boots faster
+  share_folder root "$root"
+  share_folder host / readonly=on,multidevs=remap
+  if [ -n "$out" ]; then
+    share_folder out "$out"
+    touch "$root/sim/out-shared"
+  fi
+  if [ -t 0 ]; then   # a person at the terminal: the job's console is the terminal itself
+    q+=(-chardev stdio,id=out,signal=off)
+    timeout --foreground -k 5 "$timeout_s" "${q[@]}" 4>&2 <&"$input" 2>"$root/sim/emulator.log"
+  else
+    q+=(-chardev file,id=out,path=/proc/self/fd/3,append=on)
+    timeout -k 5 "$timeout_s" "${q[@]}" 3>&1 4>&2 </dev/null >"$root/sim/emulator.log" 2>&1
+  fi
+}
+
+# The emulator's option syntax: a comma in a value is written twice.
+qarg() { echo "${1//,/,,}"; }
+
+# share_folder TAG PATH [OPTIONS]: PATH shown to the kernel as the 9p file system TAG.
+share_folder() {
+  q+=(-fsdev "local,id=$1,path=$(qarg "$2"),security_model=none${3:+,$3}"
+      -device "virtio-9p-pci,fsdev=$1,mount_tag=$1")
+}
