@@ -117,6 +117,7 @@ int runClearWorker(int slot, int fn, void (*body)(int, int)) {
     if (watchWorker(pid, rule) == WaitEnd::CountdownOut) {
         killWorker(pid);
         failIfLeftInProgress(slot);
+        (void)umountUsb(slot);   // it may have been stopped with its stick mounted
     }
     if (workerAlive(pid)) return loadWord(kResultWord);
     int status = loadWord(slot);

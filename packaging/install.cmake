@@ -1,5 +1,6 @@
 # Install rules and the Debian package: the daemon in /usr/sbin, its start script
-# for SysV-style init and its unit for boards that boot with systemd.
+# for SysV-style init and its unit for boards that boot with systemd, and the
+# board's platform: stick names by USB port, the GPIO lines set up.
 #
 #   cmake --install build            # onto this machine (or DESTDIR=... for an image)
 #   cd build-arm && cpack            # stickdup_<version>_armhf.deb (amd64 in build/)
@@ -15,6 +16,12 @@ install(TARGETS stickdupd RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/stickdupd.init
         DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d RENAME stickdupd)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/stickdupd.service DESTINATION lib/systemd/system)
+# The board's platform (docs/board.md): the udev rules that name each USB port's stick,
+# the helper that writes them for a board wired otherwise, and the GPIO set-up step
+# that runs before the daemon.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/board/70-stickdup.rules DESTINATION lib/udev/rules.d)
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/board/stickdup-ports ${CMAKE_CURRENT_LIST_DIR}/board/stickdup-gpio
+        DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stickdup)

@@ -18,7 +18,7 @@ constexpr const char* kFunctionLedFiles[kFunctionLeds] = {
     "/sys/class/gpio/gpio68/value", "/sys/class/gpio/gpio110/value",
     "/sys/class/gpio/gpio14/value", "/sys/class/gpio/gpio13/value"};
 constexpr const char* kMasterLedFile = "/sys/class/gpio/gpio71/value";
-constexpr const char* kBoardLog = "/sim/calls/i2cset.log";
+constexpr const char* kBoardLog = "/sim/calls/board.log";   // the kernel's record of the chip
 constexpr const char* kJobNames[8] = {"", "distribute", "collect", "clear", "",
                                       "distribute whole sticks", "collect whole sticks",
                                       "clear whole sticks"};
@@ -51,10 +51,13 @@ std::string fileText(const char* path) {
     return text.str();
 }
 
-// The board's last frame: the log's last line, read from its end.
+// The board's last frame: the last write the chip took, read from the log's end (each write
+// follows the record of the i2cset run that made it).
 std::string lastBoardLine() {
-    std::vector<std::string> last = tailOf(kBoardLog, 1);
-    return last.empty() ? "" : last.back();
+    const std::vector<std::string> last = tailOf(kBoardLog, 4);
+    for (auto line = last.rbegin(); line != last.rend(); ++line)
+        if (line->find("smbus_write:") != std::string::npos) return *line;
+    return "";
 }
 
 }  // namespace
@@ -78,7 +81,10 @@ int positionOfSlot(int slot) {
 
 bool decodeBoardLine(const std::string& line, std::array<bool, kSlots>& lit) {
     unsigned first = 0, second = 0;
-    if (sscanf(line.c_str(), "-y -f 0 0x27 0x%x 0x%x", &first, &second) != 2) return false;
+    const size_t at = line.find("smbus_write: i2c-0 a=027 ");
+    if (at == std::string::npos ||
+        sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &first, &second) != 2)
+        return false;
     for (int p = 1; p < kSlots; ++p) {
         const unsigned byte = p <= 8 ? first : second;
         const int bit = p <= 8 ? p - 1 : p - 9;

@@ -1,5 +1,5 @@
 // What the front panel reads from the simulated appliance: the LEDs as the board
-// shows them (GPIO value files, the expander bytes the daemon hands to i2cset),
+// shows them (GPIO value files, the bytes the expander chip took),
 // the stick status words, the daemon's command files and its console log.
 #pragma once
 #include <array>
@@ -43,8 +43,9 @@ void readAppliance(View& view, double now);
 int slotOfPosition(int position);
 int positionOfSlot(int slot);
 
-// Lit stick LEDs from one i2cset line ("-y -f 0 0x27 0xfe 0xff"): bit clear = lit.
-// False when the line is not a board write.
+// Lit stick LEDs from the kernel's record of a write to the expander
+// ("smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]"): bit clear = lit.
+// False when the line is not a write to the expander.
 bool decodeBoardLine(const std::string& line, std::array<bool, kSlots>& lit);
 
 // The last `lines` lines of a text file (empty when it cannot be read).

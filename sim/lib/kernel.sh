@@ -40,6 +40,7 @@ extract_vmlinux() {
 module_options() {
   case "$1" in
     i2c-stub.ko) echo chip_addr=0x27 ;;
+    usb-storage.ko) echo delay_use=0 ;;   # a stick is scanned at once, not after a second
   esac
 }
 
@@ -131,19 +132,47 @@ run_machine() {
            -device virtio-serial-pci -device virtconsole,chardev=out -device virtconsole,chardev=err
            -chardev file,id=err,path=/proc/self/fd/4,append=on)
   [ ! -f /usr/share/qemu/qboot.rom ] || q+=(-bios /usr/share/qemu/qboot.rom)   # boots faster
+  # The board's USB: an xHCI controller with the master on its port 1 and two
+  # eight-port hubs on ports 2 and 3 for the students (packaging/board/70-stickdup.rules).
+  q+=(-device qemu-xhci,id=usb -device usb-hub,bus=usb.0,port=2 -device usb-hub,bus=usb.0,port=3)
+  # The emulator's monitor (QMP) on a socket, which a port of the appliance reaches
+  # from inside: sim/stick plugs, pulls and breaks sticks with it. The sticks' throttle
+  # groups: none, a hang (a byte a second), and the bus they all share.
+  local monitor
+  monitor=$(mktemp -d /tmp/stickdup-monitor.XXXXXX)/socket
+  q+=(-chardev "socket,id=monitor,path=$monitor,server=on,wait=off" -mon chardev=monitor,mode=control
+      -chardev "socket,id=hands,path=$monitor,reconnect=1"
+      -device virtserialport,chardev=hands,name=org.stickdup.qmp
+      -object throttle-group,id=free -object throttle-group,id=stop,x-bps-total=1
+      -object throttle-group,id=bus)
   share_folder root "$root"
   share_folder host / readonly=on,multidevs=remap
   if [ -n "$out" ]; then
     share_folder out "$out"
     touch "$root/sim/out-shared"
   fi
+  # The emulator runs in the appliance's folder: a stick's image is named from
+  # inside as sim/sticks/SLOT.img.
+  local status=0 machine
   if [ -t 0 ]; then   # a person at the terminal: the job's console is the terminal itself
     q+=(-chardev stdio,id=out,signal=off)
-    timeout --foreground -k 5 "$timeout_s" "${q[@]}" 4>&2 <&"$input" 2>"$root/sim/emulator.log"
+    (cd "$root" && exec timeout --foreground -k 5 "$timeout_s" "${q[@]}") \
+      4>&2 <&"$input" 2>"$root/sim/emulator.log" &
   else
     q+=(-chardev file,id=out,path=/proc/self/fd/3,append=on)
-    timeout -k 5 "$timeout_s" "${q[@]}" 3>&1 4>&2 </dev/null >"$root/sim/emulator.log" 2>&1
+    (cd "$root" && exec timeout -k 5 "$timeout_s" "${q[@]}") \
+      3>&1 4>&2 </dev/null >"$root/sim/emulator.log" 2>&1 &
   fi
+  # Stopped from outside (a test's time is up): the emulator stops too.
+  machine=$!
+  trap 'kill -TERM "$machine" 2>/dev/null' TERM INT HUP
+  while :; do
+    wait "$machine" && status=0 || status=$?
+    kill -0 "$machine" 2>/dev/null || break
+  done
+  trap - TERM INT HUP
+  rm -rf "${monitor%/socket}"
+  return "$status"
 }
 
 # The emulator's option syntax: a comma in a value is written twice.

@@ -21,14 +21,18 @@ build_root() {
   done
 
   # Shims for what the board has and this machine does not; each logs its calls.
-  cp "$simdir"/shims/i2cset "$simdir"/shims/reboot "$root/sim/bin/"
+  # The emulated computer has the LED expander itself (the kernel's I2C stub chip,
+  # written by the real i2cset); this machine's kernel has none.
+  local shims="reboot" shim dir
+  [ "$mode" = kernel ] || shims+=" i2cset"
+  for shim in $shims; do cp "$simdir/shims/$shim" "$root/sim/bin/"; done
   cp "$simdir"/shims/tamvik_shutdown.sh "$root/sim/initd/"
   cp "$simdir"/stick "$root/sim/bin/stick"
   cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
+  cp "$simdir"/../packaging/board/70-stickdup.rules "$root/sim/lib/"
   # Each shim replaces whatever this machine has of that name (i2c-tools, a
   # reboot of its own), in /bin and /sbin alike.
-  local shim dir
-  for shim in i2cset reboot; do
+  for shim in $shims; do
     for dir in bin sbin; do
       ln -sfn "/sim/bin/$shim" "$root/$dir/$shim"
     done
@@ -37,13 +41,15 @@ build_root() {
   : >"$root/sim/calls/reboot.log"
   : >"$root/sim/calls/shutdown.log"
 
-  # GPIO value files, as sysfs shows exported lines: one value and a line end.
+  # GPIO lines as sysfs shows exported ones: a value with a line end, and a direction.
   mkdir -p "$root/sim/gpio"
   for line in $SIM_BUTTON_LINES; do
     mkdir "$root/sim/gpio/gpio$line" && echo 1 >"$root/sim/gpio/gpio$line/value"
+    echo in >"$root/sim/gpio/gpio$line/direction"
   done
   for line in $SIM_LED_LINES; do
     mkdir "$root/sim/gpio/gpio$line" && echo 0 >"$root/sim/gpio/gpio$line/value"
+    echo out >"$root/sim/gpio/gpio$line/direction"
   done
 
   # The appliance's list files exist but select nothing until a test fills them.

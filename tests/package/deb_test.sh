@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package in a --kernel appliance: installs, starts once from /, restarts after a death, purges clean.
+# The Debian package in a --kernel appliance: installs the daemon and the board's platform, sets up
+# the GPIO lines before the daemon starts once from /, restarts after a death, purges clean; the
+# port helper writes, for sticks plugged port by port, the rules the package ships.
 #   sim/appliance --kernel --share build -- tests/package/deb_test.sh build/stickdup_*.deb
 set -u
 failures=0
@@ -18,8 +20,22 @@ for dir in /usr /etc; do
 done
 mkdir -p /var/lib/dpkg/info /var/lib/dpkg/updates /var/log && : >/var/lib/dpkg/status
 
+echo in >/sys/class/gpio/gpio13/direction   # an LED line set up the wrong way
 dpkg -i --force-depends "$1" >/tmp/dpkg.log 2>&1 || cat /tmp/dpkg.log
 waitfor count 3; check "three processes after install" 0 $?
+check "GPIO step before the daemon" "stickdup-gpio: gpio13 was in, now out" "$(grep -o 'stickdup-gpio: .*' /tmp/dpkg.log)"
+rules=/usr/lib/udev/rules.d/70-stickdup.rules
+check "platform installed" "$rules /usr/sbin/stickdup-gpio /usr/sbin/stickdup-ports" \
+  "$(ls $rules /usr/sbin/stickdup-gpio /usr/sbin/stickdup-ports 2>&1 | tr '\n' ' ' | sed 's/ $//')"
+
+# A stick in each slot's port in turn, each once the helper asks for it.
+/usr/sbin/stickdup-ports --rules /tmp/ports.rules >/tmp/ports.out 2>&1 &
+for slot in $(seq 0 16); do
+  waitfor grep -q "Plug a stick into the port for $([ "$slot" = 0 ] && echo "the master stick" || echo "student $slot")\." /tmp/ports.out
+  stick plug "$slot" --size 256 >/dev/null
+done
+waitfor test -s /tmp/ports.rules; check "port helper's rules" "$(grep '^ENV' $rules)" "$(grep '^ENV' /tmp/ports.rules)"
+for slot in $(seq 0 16); do stick pull "$slot"; done
 check "started at boot (after local file systems)" 1 "$(ls /etc/rc2.d/S*stickdupd 2>/dev/null | wc -l)"
 /etc/init.d/stickdupd status >/dev/null; check "status while running" 0 $?
 first=$(daemons | head -n 1)
@@ -37,6 +53,6 @@ waitfor count 0; check "no process after stop" 0 $?
 
 dpkg -P stickdup >>/tmp/dpkg.log 2>&1; check "purge" 0 $?
 waitfor count 0; check "no process after purge" 0 $?
-check "files left" "" "$(ls /usr/sbin/stickdupd /etc/init.d/stickdupd /etc/rc*.d/*stickdupd 2>/dev/null)"
-[ "$failures" -eq 0 ] || { echo "--- dpkg log"; cat /tmp/dpkg.log; }
+check "files left" "" "$(ls /usr/sbin/stickdup* /etc/init.d/stickdupd /etc/rc*.d/*stickdupd $rules 2>/dev/null)"
+[ "$failures" -eq 0 ] || { echo "--- dpkg log"; cat /tmp/dpkg.log; echo "--- port helper"; cat /tmp/ports.out; }
 exit "$failures"

@@ -79,14 +79,31 @@ std::string functionLeds() {
     return leds;
 }
 
-// The last two words of each i2cset call ("-y -f 0 0x27 0xfe 0xff"): register and value.
+// The kernel's record of the LED expander (sim/lib/kernel-init): each write the chip took reads
+// "smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]", each run of i2cset "sched_process_exec".
 std::vector<std::pair<int, int>> boardBytes() {
     std::vector<std::pair<int, int>> pairs;
-    std::istringstream lines(readFile("/sim/calls/i2cset.log"));
-    for (std::string line; std::getline(lines, line);)
-        if (unsigned reg, value; sscanf(line.c_str(), "%*s %*s %*s %*s %x %x", &reg, &value) == 2)
+    std::istringstream lines(readFile("/sim/calls/board.log"));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("smbus_write: i2c-0 a=027 ");
+        if (unsigned reg, value; at != std::string::npos &&
+                                 sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &reg, &value) == 2)
             pairs.emplace_back(reg, value);
+    }
     return pairs;
+}
+
+int boardAttempts() {
+    const std::string log = readFile("/sim/calls/board.log");
+    int runs = 0;
+    for (size_t at = 0; (at = log.find("sched_process_exec:", at)) != std::string::npos; ++at) ++runs;
+    return runs;
+}
+
+// The chip stays, its bus's device node goes: i2cset cannot reach the expander.
+void expanderAnswers(bool answers) {
+    const char *node = "/dev/i2c-0", *away = "/dev/i2c-0.unplugged";
+    if (rename(answers ? away : node, answers ? node : away) != 0) ADD_FAILURE() << "sim: cannot move " << node;
 }
 
 int shimCalls(const std::string& shim) {

@@ -28,7 +28,9 @@ void releaseButton(int gpio);
 std::string gpioValue(int gpio);           // first character of the value file, "" if none
 void removeGpio(int gpio);                 // the value file vanishes (fatal-path tests)
 std::string functionLeds();                // "LED4 LED3 LED2 LED1", e.g. "0011"
-std::vector<std::pair<int, int>> boardBytes();   // what the i2cset shim received, oldest first
+std::vector<std::pair<int, int>> boardBytes();   // what the expander chip took (KERNEL), oldest first
+int boardAttempts();                       // how often i2cset ran (KERNEL), answered or not
+void expanderAnswers(bool answers);        // false: the expander cannot be reached until true
 int shimCalls(const std::string& shim);    // how often "reboot" / "shutdown" ran
 
 // ---- The shared status segment, the daemon, files --------------------------------

@@ -70,10 +70,7 @@ bool under(const std::string& path, const std::string& folder) { return path.rfi
 bool endsWith(const std::string& s, const std::string& e) { return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0; }
 std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
-// The node the daemon looks for, made by hand for a stick without a file system.
-std::string stickNode(int slot) { return slot ? "/dev/tmvl" + std::to_string(slot) + "-part1" : "/dev/tmvm1-part1"; }
-
-// The device-mapper node that carries the stick's file system, as the stick tool recorded it.
+// The kernel's node of the stick's file system (/dev/sdb1), as the stick tool recorded it.
 std::string fsDevice(int slot) {
     std::istringstream state(sim::readFile("/sim/sticks/" + std::to_string(slot) + ".state"));
     for (std::string line; std::getline(state, line);)
@@ -206,7 +203,7 @@ Stick parseStick(int slot, const std::string& text) {
             plug.insert(plug.end(), {"--size", std::to_string(std::stoi(kind) * 1024)});
         else if (kind == "label") plug.insert(plug.end(), {"--raw-label", arg});
         else if (kind == "part0") plug.insert(plug.end(), {"--part", "0"});
-        else if (kind == "nofs") stick.nofs = true;
+        else if (kind == "nofs") plug.push_back("--nofs"), stick.nofs = true;
         else if (kind == "kept") plug.push_back("--kept"), stick.kept = true;
         else EXPECT_TRUE(addContent(stick.files, slot, kind, arg)) << "unknown content " << kind;
         stick.slow = stick.slow || kind == "slow";   // a test can act mid-copy
@@ -214,8 +211,40 @@ Stick parseStick(int slot, const std::string& text) {
     return stick;
 }
 
-// A fault as the table's header describes it, e.g. "pull 1 @1=3": what (see strike) and when (see due).
-struct Fault { std::vector<std::string> what; std::string when; bool done = false; };
+// What the emulator counted for a stick since it was plugged: I/O done and failed (-1: not known).
+struct Counts { long done = -1, failed = -1; };
+Counts counts(const std::string& slot) {
+    long reads = 0, writes = 0, failed = 0;
+    const std::string out = sim::shellOutput("/sim/bin/stick stats " + slot + " 2>/dev/null");
+    if (sscanf(out.c_str(), "reads %ld writes %ld failed %ld", &reads, &writes, &failed) != 3) return {};
+    return {reads + writes, failed};
+}
+
+// How often the kernel saw a USB device go.
+long disconnects() {
+    const std::string log = sim::shellOutput("dmesg");
+    long n = 0;
+    for (size_t at = 0; (at = log.find("USB disconnect", at)) != npos; ++at) ++n;
+    return n;
+}
+
+// A fault as the table's header describes it, e.g. "pull 1 @1=3": what (see strike) and when (see due);
+// for a stick's fault, the stick's counts when it struck and what showed it reached the stick.
+struct Fault { std::vector<std::string> what; std::string when; bool done = false; Counts before; long gone = 0; std::string proof; };
+const std::string kStickFaults = " pull replug hang failwrites slow stall flaky ";
+bool stickFault(const Fault& f) { return kStickFaults.find(" " + f.what[0] + " ") != npos; }
+
+// What shows that a stick's fault reached the stick ("" while nothing does): I/O it made fail, I/O
+// it held or slowed (counted once it is answered), the kernel's record of the stick going.
+std::string struck(const Fault& f) {
+    const std::string& kind = f.what[0];
+    if (kind == "pull" || kind == "replug") return disconnects() > f.gone ? "the kernel saw it go" : "";
+    const Counts now = counts(f.what[1]);
+    if (now.failed > f.before.failed) return std::to_string(now.failed - f.before.failed) + " I/O failed";
+    if ((kind == "hang" || kind == "slow") && now.done > f.before.done)
+        return std::to_string(now.done - f.before.done) + " I/O " + (kind == "hang" ? "held" : "slowed");
+    return "";
+}
 
 size_t gLogStart = 0, gEventStart = 0;   // log sizes when the job was requested
 std::map<int, Sums> gBefore;   // every stick's content before the job
@@ -232,9 +261,13 @@ bool due(const Fault& f) {
     return sim::word(std::stoi(f.when)) == std::stoi(f.when.substr(f.when.find('=') + 1));
 }
 
-void strike(const Fault& f, int job) {
+void strike(Fault& f, int job) {
     const std::string& kind = f.what[0];
-    if (std::string(" pull replug hang resume failwrites slow stall flaky ").find(" " + kind + " ") != npos)
+    if (stickFault(f)) {
+        f.before = counts(f.what[1]);
+        f.gone = disconnects();
+    }
+    if (stickFault(f) || kind == "resume")
         EXPECT_TRUE(sim::stick(f.what));
     else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");
@@ -366,7 +399,7 @@ TEST_P(Scenario, Row) {
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
-        faults.push_back({split(text.substr(0, at), ' '), at == npos ? "" : text.substr(at + 1)});
+        faults.push_back({split(text.substr(0, at), ' '), at == npos ? "" : text.substr(at + 1), false, {}, 0, ""});
     }
     const Job job = parseJob(row.job);
     const int reboots = sim::shimCalls("reboot");
@@ -375,18 +408,26 @@ TEST_P(Scenario, Row) {
     // Plug, fill, remember every file, then the faults that strike before the job.
     std::map<int, Sums>& before = gBefore = {};
     for (Stick& s : sticks) {
-        if (s.nofs) { ASSERT_TRUE(sim::touch(stickNode(s.slot))); continue; }
         ASSERT_TRUE(sim::stick(s.plug));
+        if (s.nofs) continue;
         ASSERT_TRUE(putFiles(s.slot, s.files));
         before[s.slot] = stickSums(s.slot);
-        if (s.slow) sim::stick({"slow", std::to_string(s.slot), "100"});
+        // Reads of 300 kB/s: a copy of its 2 MiB lasts seconds, long enough for a fault to strike in it.
+        if (s.slow) sim::stick({"speed", std::to_string(s.slot), "300", "0"});
         // A kept stick: what the sticks held before the power cut, as the boot before saved it.
         std::istringstream in(s.kept ? sim::readFile("/sim/out/power.sums") : "");
         for (std::string slot, path, sum; std::getline(in, slot, '\t') && std::getline(in, path, '\t') && std::getline(in, sum);)
             before[std::stoi(slot)][path] = sum;
     }
+    // A stick's fault is proved before a later one on the same stick (a pull) ends what it showed.
+    const auto strikeNow = [&](Fault& f) {
+        for (Fault& g : faults)
+            if (g.done && g.proof.empty() && stickFault(g) && stickFault(f) && g.what[1] == f.what[1]) g.proof = struck(g);
+        strike(f, job.number);
+        f.done = true;
+    };
     for (Fault& f : faults)
-        if (f.when.empty() || f.when == "start") strike(f, job.number), f.done = true;
+        if (f.when.empty() || f.when == "start") strikeNow(f);
     ASSERT_TRUE(sim::waitFor([&] { return std::all_of(sticks.begin(), sticks.end(), [](const Stick& s) { return sim::word(s.slot) == 2; }); },
                              kStep)) << "the presence refresh does not see every stick";
 
@@ -399,7 +440,7 @@ TEST_P(Scenario, Row) {
     // on after 90 s, short enough that a watchdog that never gives up fails its row within minutes.
     ASSERT_TRUE(sim::waitFor([&] {
         for (Fault& f : faults)
-            if (!f.done && due(f)) strike(f, job.number), f.done = true;
+            if (!f.done && due(f)) strikeNow(f);
         if (job.number) return !exists(jobFile(job.number));
         // The update signal steps its four LEDs one by one: the ready pattern that stays.
         return sim::functionLeds() == "0011" && (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
@@ -436,11 +477,21 @@ TEST_P(Scenario, Row) {
         EXPECT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0011"; }, kStep)) << "no ready pattern";
     }
 
-    // Wake what the faults left asleep (a flaky stick steady again), then look at every stick again.
+    // Every stick's fault must have reached its stick: what it made fail is counted now, what it
+    // held once the stick is woken. Wake what the faults left asleep, then look at every stick again.
+    for (Fault& f : faults)
+        if (f.proof.empty() && stickFault(f)) f.proof = struck(f);
     for (const Fault& f : faults) {
         const std::string& kind = f.what[0];
         if (kind == "hang" || kind == "pull" || kind == "stall") { EXPECT_TRUE(sim::stick({kind == "hang" ? "resume" : "replug", f.what.at(1)})); }
-        if (kind == "flaky") { EXPECT_TRUE(sim::stick({"slow", f.what.at(1), "0"})); }
+        if (kind == "flaky") { EXPECT_TRUE(sim::stick({"steady", f.what.at(1)})); }
+    }
+    std::string proofs;
+    for (Fault& f : faults) {
+        if (!stickFault(f)) continue;
+        if (f.proof.empty()) f.proof = struck(f);
+        EXPECT_NE(f.proof, "") << "the fault never reached the stick: " << f.what[0] << " " << f.what[1];
+        proofs += "; " + f.what[0] + " " + f.what[1] + ": " + (f.proof.empty() ? "never struck" : f.proof);
     }
     std::map<int, Sums> after;
     for (const auto& [slot, sums] : before) after[slot] = stickSums(slot);
@@ -482,11 +533,11 @@ TEST_P(Scenario, Row) {
         << "a stick's text ran a command";
 
     gReport << "| " << row.name << " | " << row.sticks << " | " << row.job << " | " << row.faults << " | "
-            << row.words << " | " << observed << " | " << (HasFailure() ? "FAILED" : "as expected") << " |" << std::endl;
+            << row.words << " | " << observed << proofs << " | " << (HasFailure() ? "FAILED" : "as expected") << " |" << std::endl;
     const std::string log = sim::consoleLog();
     if (HasFailure()) printf("console log, last part:\n%s\n", log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
     for (const Stick& s : sticks)   // the faults' sticks are back: every stick is there to pull
-        s.nofs ? (void)unlink(stickNode(s.slot).c_str()) : (void)sim::stick({"pull", std::to_string(s.slot)});
+        (void)sim::stick({"pull", std::to_string(s.slot)});
     EXPECT_TRUE(sim::waitFor([] { for (int i = 0; i <= 16; ++i) if (sim::word(i)) return false; return true; }, kStep));
 }
 

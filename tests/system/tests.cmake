@@ -1,4 +1,5 @@
-stickdup_test(daemon_host_test system/daemon_host_test.cpp)
+# The daemon as at boot, without sticks: the emulated computer has the LED expander chip.
+stickdup_test(daemon_test KERNEL system/daemon_test.cpp)
 
 # The scenario table: one appliance boot a group of rows, each writing its part of build/report/.
 add_executable(scenario_test system/scenario.cpp)
