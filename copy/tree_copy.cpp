@@ -30,6 +30,8 @@ constexpr const char* kCancelFile = "/tmp/bt4.cmd";
 constexpr const char* kFileList = "/filelist";
 constexpr size_t kBlockSize = 128 * 1024;    // one heartbeat per block, as large as cp's
 constexpr int kAttempts = 3;
+constexpr useconds_t kLossWaitUs = 200000;   // a pulled stick's node has gone by then
+constexpr useconds_t kLossPollUs = 10000;
 constexpr int kStatusLost = 5;
 
 constexpr int kCancelled = -5;
@@ -85,14 +87,25 @@ int copyBlocks(int source, int destination) {
 
 bool isHidden(const char* name) { return name[0] == '.'; }
 
+// A pulled stick's node goes some milliseconds after its first I/O error: judged
+// at once, both sticks would still be there, and the three attempts would all be
+// spent before it went, so the wrong stick would be blamed. Waits until a node
+// went, at most kLossWaitUs.
+void awaitNodeLoss(int srcStick, int dstStick) {
+    for (useconds_t waited = 0; waited < kLossWaitUs; waited += kLossPollUs) {
+        if (nodeGone(srcStick) || nodeGone(dstStick)) return;
+        usleep(kLossPollUs);
+    }
+}
+
 // Up to three attempts per file. After a failure, find out which stick went away
 // (-1 source, -2 destination); both still there after the third attempt: -3.
-// No pause between attempts: the checks themselves take their time.
 int copyWithAttempts(const std::string& source, const std::string& destination, int copyMode,
                      int srcStick, int dstStick) {
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         int result = copier_fichier(source, destination);
         if (result == 0 || result == kCancelled) return result;
+        awaitNodeLoss(srcStick, dstStick);
         bool print = copyMode == 1 && attempt == 1;
         int lost = checkSticks(srcStick, dstStick, print);
         if (lost != 0) return lost;

@@ -67,7 +67,11 @@ pid_t forkWorker(int32_t countdown) {
     // Buffered console lines would otherwise be written once by each process.
     (void)fflush(stdout);
     (void)fflush(stderr);
-    return fork();
+    const pid_t pid = fork();
+    // A group of its own, set on both sides so no kill can come between: the
+    // commands the worker runs (a mkfs.vfat, an rm) end with it.
+    if (pid >= 0) (void)setpgid(pid == 0 ? 0 : pid, pid == 0 ? 0 : pid);
+    return pid;
 }
 
 void endWorker(int32_t result) {
@@ -103,5 +107,8 @@ WaitEnd watchWorker(pid_t pid, const WatchRule& rule) {
 }
 
 void killWorker(pid_t pid) {
-    if (pid > 0) (void)kill(pid, SIGKILL);
+    if (pid <= 0) return;
+    // The whole group: a command blocked on a hung stick would otherwise format or
+    // delete later, after the stick was shown failed and perhaps plugged elsewhere.
+    if (kill(-pid, SIGKILL) != 0) (void)kill(pid, SIGKILL);
 }

@@ -54,7 +54,8 @@ bool ensureSegment();
 bool reattachSegment();
 
 // Parent: store countdown into word 17 and kNoResult into word 18, flush standard
-// output (so buffered console lines are not written twice), then fork.
+// output (so buffered console lines are not written twice), then fork. The
+// worker leads a process group of its own.
 // Returns the child's pid in the parent, 0 in the child, -1 when the fork failed.
 pid_t forkWorker(int32_t countdown);
 
@@ -85,7 +86,7 @@ enum class WaitEnd {
 // its last heartbeat.
 WaitEnd watchWorker(pid_t pid, const WatchRule& rule);
 
-// Signal 9 to the worker.
+// Signal 9 to the worker's process group: the worker and every command it runs.
 void killWorker(pid_t pid);
 
 // true while /proc/<pid> is a directory (the worker's process still exists; a

@@ -82,6 +82,11 @@ bool StickSync::flushed() {
     return false;
 }
 
+void StickSync::release() {
+    if (fd >= 0) (void)close(fd);
+    fd = -1;
+}
+
 int carryCancel(int previous, int latest) { return previous == kCancelled ? previous : latest; }
 
 bool collectPathFits(const std::string& path) { return path.size() <= kCollectPathMax; }

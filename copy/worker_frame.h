@@ -37,6 +37,9 @@ struct StickSync {
     StickSync& operator=(const StickSync&) = delete;
     // true when everything written to the stick since the start is on it.
     bool flushed();
+    // Lets go of the stick's root. An open folder keeps the volume alive after a
+    // lazy unmount: its last writes and its clean flag would come later, unseen.
+    void release();
 
     std::string root;
     int fd;

@@ -19,6 +19,7 @@
 #include "sticks/detection.h"
 #include "sticks/format.h"
 #include "sticks/mount.h"
+#include "sticks/volume_label.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/shell_runner.h"
@@ -32,14 +33,12 @@ namespace {
 
 constexpr int kOperationLog = 1;       // the workers write into the operation log
 constexpr int kWorkerCountdown = 120;  // a format may take a while before it answers
-constexpr int kLabelSize = 20;         // FAT labels hold at most 11 characters
 constexpr int kFormatFailed = -1;
 
 // The worker's first steps: read the label while still logging as the operation
 // process, then take the worker's role and mark the stick.
 std::string startWorker(int slot) {
-    char label[kLabelSize] = "";
-    getPartitionLabel(slot, sticksPartition[slot], label, sizeof label);
+    std::string label = rawPartitionLabel(slot, sticksPartition[slot]);   // kept byte for byte
     processId = 3;
     storeWord(kNbKey, kWorkerCountdown);
     changeLedStatus(slot, kInProgress);
@@ -112,12 +111,14 @@ int runClearWorker(int slot, int fn, void (*body)(int, int)) {
     WatchRule rule;
     rule.stopAtExactlyZero = true;
     rule.watchLiveness = true;
-    // Only a worker the countdown gave up on is killed: one that has ended (its
-    // /proc entry gone) may already have had its pid given to another process.
-    if (watchWorker(pid, rule) == WaitEnd::CountdownOut) {
+    // A worker that ended without a result was given up, killed or crashed: the
+    // commands it left in its group go too, its stick ends failed if it was still
+    // being worked on, and unmounted, as it may have stopped between its mount
+    // and its unmount.
+    if (watchWorker(pid, rule) != WaitEnd::ResultWritten) {
         killWorker(pid);
         failIfLeftInProgress(slot);
-        (void)umountUsb(slot);   // it may have been stopped with its stick mounted
+        (void)umountUsb(slot);
     }
     if (workerAlive(pid)) return loadWord(kResultWord);
     int status = loadWord(slot);

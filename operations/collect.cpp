@@ -281,11 +281,15 @@ bool secondPass(const Run& run) {
 }
 
 // The master is done only when everything meant for it is on it: a master that
-// took no writes (session folder or a student's work) ends failed.
-void finish(bool masterWritten) {
-    changeLedStatus(kMaster, masterWritten ? kDone : kFailed);
+// took no writes (session folder or a student's work) ends failed. The result
+// shows only once the master is really unmounted, its log copy included: the
+// operator pulls it as soon as the result shows.
+void finish(StickSync& masterWrites, bool masterWritten) {
     copyLogToMaster();
-    (void)umountUsb(kMaster);
+    const bool written = masterWrites.flushed() && masterWritten;
+    masterWrites.release();
+    const bool released = umountUsb(kMaster) == 0;
+    changeLedStatus(kMaster, written && released ? kDone : kFailed);
     (void)to_system("rm /tmp/bt2.cmd");   // in both modes, as the runner expects
     showReadyPattern();
 }
@@ -306,7 +310,7 @@ int students2master(int fn) {
     firstPass(run);
     if (run.count == 0) {
         // Nothing measured: still the normal end, so the master is never left mounted.
-        finish(masterWrites.flushed());
+        finish(masterWrites, true);
         return 0;
     }
     run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
@@ -317,6 +321,6 @@ int students2master(int fn) {
     // session folder only with the first student's folder, made with its parents.
     const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
     if (!sessionMade) printf("students2master: session folder not made\n");
-    finish(sessionMade && masterWrites.flushed() && !masterFilledUp);
+    finish(masterWrites, sessionMade && !masterFilledUp);
     return 0;
 }

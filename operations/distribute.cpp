@@ -24,6 +24,7 @@
 #include "sticks/format.h"
 #include "sticks/mount.h"
 #include "sticks/space.h"
+#include "sticks/volume_label.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
 #include "supervisor/process_frame.h"
@@ -35,7 +36,6 @@ namespace jobs {
 namespace {
 
 constexpr int kFormatCountdown = 120;   // a format may take a while before it answers
-constexpr int kLabelSize = 20;          // FAT labels hold at most 11 characters
 constexpr int kDocumentsAttempts = 3;
 constexpr mode_t kDocumentsMode = 0777;
 
@@ -242,11 +242,13 @@ bool secondPass(const Plan& plan) {
     return true;
 }
 
+// The result shows only once the master is really unmounted, its log copy
+// included: the operator pulls it as soon as the result shows.
 void finish() {
-    changeLedStatus(kMaster, kDone);
-    (void)to_system("rm /tmp/bt1.cmd");   // in both modes, as the runner expects
     copyLogToMaster();
-    (void)umountUsb(kMaster);
+    const bool released = umountUsb(kMaster) == 0;
+    changeLedStatus(kMaster, released ? kDone : kFailed);
+    (void)to_system("rm /tmp/bt1.cmd");   // in both modes, as the runner expects
     showReadyPattern();
 }
 
@@ -278,15 +280,15 @@ int process_del1n_tamvik(int slot) {
     if (pid < 0) return -1;
     if (pid == 0) {
         processId = 3;
-        char label[kLabelSize] = "";
-        getPartitionLabel(slot, sticksPartition[slot], label, sizeof label);
+        const std::string label = rawPartitionLabel(slot, sticksPartition[slot]);   // byte for byte
         storeWord(kNbKey, kFormatCountdown);
-        endWorker(formatUSB(slot, 0, label) == -1 ? -1 : 0);
+        endWorker(formatUSB(slot, 0, label.c_str()) == -1 ? -1 : 0);
     }
     WatchRule rule;
     rule.stopAtExactlyZero = true;
     if (watchWorker(pid, rule) != WaitEnd::ResultWritten) {
         killWorker(pid);
+        (void)umountUsb(slot);   // it may have stopped between its mount and unmount
         return -1;
     }
     return loadWord(kResultWord) == 0 ? 0 : -1;

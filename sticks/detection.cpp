@@ -85,6 +85,8 @@ std::string detectionLines(int slot) {
     return "isUsbDetected\nnbPort > 0\n" + chosenNode(slot) + "\n";
 }
 
+bool nodeGone(int slot) { return fileexist(chosenNode(slot)) != 0; }
+
 int isUsbDetected(int slot) {
     const std::string node = chosenNode(slot);
     // One write: a copy makes these checks for every folder.

@@ -5,6 +5,8 @@
 
 int selectPart(int slot);
 int isUsbDetected(int slot);
+// True when the node of the slot's chosen partition is not there (the stick went).
+bool nodeGone(int slot);
 // The console lines isUsbDetected prints for the slot.
 std::string detectionLines(int slot);
 // Appends the student's volume label to the text in label, never writing more

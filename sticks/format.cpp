@@ -13,6 +13,7 @@
 
 #include "sticks/mount.h"
 #include "sticks/space.h"
+#include "sticks/volume_label.h"
 #include "supervisor/file_handles.h"
 #include "supervisor/file_helpers.h"
 #include "supervisor/globals.h"
@@ -171,14 +172,21 @@ int formatUSB(int slot, int fn, const char* label) {
     // means the stick was not formatted, whatever the formatter printed.
     const std::string node = studentNode(slot, formattedIndex(slot, fn));
     const std::string serialBefore = volumeSerial(node);
-    if (runFormatter(slot, fn, label, fatSize) == kFormatterTooLarge) {
+    // A label mkfs.vfat cannot take is written into the new volume afterwards.
+    const bool labelByHand = fn == 0 && label != nullptr && !formatterTakesLabel(label);
+    const char* given = labelByHand ? kLabelPlaceholder : label;
+    if (runFormatter(slot, fn, given, fatSize) == kFormatterTooLarge) {
         fatSize = 32;
         if (measureStick(slot, sizeKiB)) fatSize = fatSizeForRetry(sizeKiB);
-        (void)runFormatter(slot, fn, label, fatSize);
+        (void)runFormatter(slot, fn, given, fatSize);
     }
     const std::string serialAfter = volumeSerial(node);
     if (serialAfter.empty() || serialAfter == serialBefore) {
         printf("formatUSB: %s was not formatted\n", node.c_str());
+        return -1;
+    }
+    if (labelByHand && !writeVolumeLabel(node, label)) {
+        printf("formatUSB: %s was formatted but its label could not be kept\n", node.c_str());
         return -1;
     }
     return 1;

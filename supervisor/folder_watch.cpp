@@ -21,6 +21,16 @@ int watchFolder(const char* folder) {
     return fd;
 }
 
+// True when one of the events says the kernel dropped the watch.
+bool watchEnded(const char* buffer, size_t count) {
+    for (size_t at = 0; at + sizeof(inotify_event) <= count;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->mask & (IN_IGNORED | IN_UNMOUNT)) return true;
+        at += sizeof(inotify_event) + event->len;
+    }
+    return false;
+}
+
 }  // namespace
 
 FolderWatch::FolderWatch(const char* folder) : events_(watchFolder(folder)) {}
@@ -29,11 +39,17 @@ bool FolderWatch::changed() {
     if (events_.fd < 0) return true;
     bool moved = std::exchange(stale_, false);
     if (std::exchange(quiet_, false)) return moved;
-    // The events themselves do not matter, only that there were some (a lost
-    // event, IN_Q_OVERFLOW, is an event too). Drain the queue.
+    // Which entry moved does not matter, only that one did (a lost event,
+    // IN_Q_OVERFLOW, is an event too). Drain the queue.
     alignas(inotify_event) char buffer[4096];
     for (;;) {
         const ssize_t count = read(events_.fd, buffer, sizeof buffer);
+        if (count > 0 && watchEnded(buffer, static_cast<size_t>(count))) {
+            // The folder went or its file system was unmounted (a /dev mounted
+            // anew): the watch hears nothing from now on, so every cycle looks.
+            events_.reset(-1);
+            return true;
+        }
         if (count > 0) {
             moved = true;
             continue;

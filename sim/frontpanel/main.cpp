@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "hands.h"
 #include "screen.h"
@@ -65,12 +64,15 @@ void plug(Sticks& sticks, int slot, const char* kind) {
 }
 
 void queueLesson(Sticks& sticks, int argc, char** argv) {
-    std::vector<const char*> lesson(argv + 2, argv + argc);
-    if (lesson.empty()) lesson.assign(std::begin(kDefaultLesson), std::end(kDefaultLesson));
-    for (const char* spec : lesson) {
+    const auto queue = [&sticks](const char* spec) {
         const char* colon = strchr(spec, ':');
         if (colon) plug(sticks, atoi(spec), colon + 1);
+    };
+    if (argc <= 2) {
+        for (const char* spec : kDefaultLesson) queue(spec);
+        return;
     }
+    for (int i = 2; i < argc; ++i) queue(argv[i]);
 }
 
 struct Panel {

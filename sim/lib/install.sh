@@ -6,7 +6,7 @@
 # by sim/lib/kernel.sh; what runs inside it is this machine's /usr.
 readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
   qemu-system-x86_64:qemu-system-x86 cpio:cpio xz:xz-utils flock:util-linux udevadm:udev
-  i2cset:i2c-tools sfdisk:fdisk
+  i2cset:i2c-tools
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 

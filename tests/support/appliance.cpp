@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -121,7 +122,7 @@ pid_t startDaemon() {
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
-        setpgid(0, 0);   // its own group, so stopDaemon ends the whole family at once
+        setsid();   // its own session: the workers lead groups of their own inside it
         if (chdir("/") != 0) _exit(126);
         if (!emulator.empty()) execlp(emulator.c_str(), emulator.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
         else execl(daemon.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
@@ -129,19 +130,33 @@ pid_t startDaemon() {
         _exit(127);
     }
     if (pid < 0) ADD_FAILURE() << "sim: fork: " << strerror(errno);
-    else setpgid(pid, pid);   // both sides: no window in which a kill misses it
+    // Until the child has made its session, a kill of the session may miss it.
+    else waitFor([pid] { return getsid(pid) == pid; }, 10s);
     gDaemon = pid;
     return pid;
 }
 
+// Kills every process of the session; false when none was left.
+static bool killSession(pid_t session) {
+    bool any = false;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const pid_t pid = atoi(entry.path().filename().c_str());
+        if (pid > 0 && getsid(pid) == session) any = (kill(pid, SIGKILL), true);
+    }
+    return any;
+}
+
 void stopDaemon() {
     if (gDaemon <= 0) return;
-    const pid_t group = gDaemon;
+    const pid_t session = gDaemon;
     gDaemon = -1;
-    (void)kill(-group, SIGKILL);
-    while (waitpid(group, nullptr, 0) < 0 && errno == EINTR) continue;
-    // The children are reaped by the appliance's init: wait until the group is empty.
-    if (!waitFor([group] { return kill(-group, 0) != 0; }, 10s)) ADD_FAILURE() << "sim: the daemon's family lives on";
+    (void)killSession(session);
+    while (waitpid(session, nullptr, 0) < 0 && errno == EINTR) continue;
+    // The children are reaped by the appliance's init; a fork may have been under way.
+    if (!waitFor([session] { return !killSession(session); }, 10s)) {
+        ADD_FAILURE() << "sim: the daemon's family lives on";
+    }
 }
 
 struct stat lstatOf(const std::string& path) {

@@ -4,6 +4,7 @@
 // changed on a stick the job only reads, none written outside the folders it fills, every stick marked done
 // carrying its material unchanged, no command planted in stick text run. One appliance boot serves a group.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -32,7 +33,7 @@ constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
 constexpr auto kStep = 120s;    // a button's effect, a presence refresh
 constexpr auto npos = std::string::npos;
 
-struct Row { std::string group, name, sticks, job, faults, words, checks; };
+struct Row { std::string group, name, sticks, job, faults, words, checks, id; };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // The parts of `text` between `sep`, trimmed; empty ones only when asked for.
@@ -54,14 +55,43 @@ std::string unescape(std::string text) {
     return text;
 }
 
+// A table fault stops every group's run: a row that vanished or changed meaning proves nothing.
+[[noreturn]] void badTable(const std::string& line, const char* why) {
+    fprintf(stderr, "scenarios.txt: %s: %s\n", why, line.c_str());
+    exit(2);
+}
+
+// A row's test name from its text, so that a row added elsewhere renames no other.
+std::string testId(const Row& row, std::map<std::string, int>& seen) {
+    std::string id;
+    for (char c : row.name.substr(0, 60)) {
+        const bool word = isalnum(static_cast<unsigned char>(c));
+        if (word || (!id.empty() && id.back() != '_')) id += word ? c : '_';
+    }
+    const int repeat = ++seen[row.group + id];
+    return row.group + "_" + id + (repeat > 1 ? "_" + std::to_string(repeat) : "");
+}
+
 std::vector<Row> loadRows() {
-    std::vector<Row> rows;
+    std::vector<std::string> lines;
     std::ifstream table(STICKDUP_SCENARIOS);
     for (std::string line; std::getline(table, line);) {
         if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> c = split(line, '|', true);
-        c.resize(7);
-        rows.push_back({c[0], c[1], c[2], c[3], c[4], c[5], c[6]});
+        if (line[0] == ' ' && !lines.empty()) lines.back() += line;   // the row goes on
+        else lines.push_back(line);
+    }
+    const std::string jobs = " distribute distribute-whole collect collect-whole clear clear-whole update ";
+    std::vector<Row> rows;
+    std::map<std::string, int> seen;
+    for (const std::string& line : lines) {
+        std::vector<std::string> c = split(line + " ", '|', true);   // the last column may be empty
+        if (c.size() != 7) badTable(line, "not seven columns");
+        // The build registers a group by this pattern: any other name would never run.
+        if (c[0].empty() || c[0].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") != npos)
+            badTable(line, "a group is named by small letters and digits");
+        if (jobs.find(" " + c[3] + " ") == npos) badTable(line, "unknown job");
+        rows.push_back({c[0], c[1], c[2], c[3], c[4], c[5], c[6], ""});
+        rows.back().id = testId(rows.back(), seen);
     }
     return rows;
 }
@@ -78,10 +108,20 @@ std::string fsDevice(int slot) {
     return "";
 }
 
-std::string stickLabel(int slot) {   // as blkid reads it now ("" when none)
-    std::string label = sim::shellOutput("blkid -c /dev/null -s LABEL -o value " + fsDevice(slot) + " 2>/dev/null");
+std::string stickLabel(int slot) {   // its bytes as the volume holds them now ("" when none)
+    std::string label = sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value " + fsDevice(slot) + " 2>/dev/null");
     if (!label.empty() && label.back() == '\n') label.pop_back();
     return label;
+}
+
+// A file system the kernel still holds after its lazy unmount (a file of it was open): its last
+// writes and its clean flag are yet to come, and a stick pulled now is damaged.
+bool stillHeld(int slot) {
+    const std::string node = fsDevice(slot);
+    const int fd = node.empty() ? -1 : open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    const bool busy = fd < 0 && errno == EBUSY;
+    if (fd >= 0) close(fd);
+    return busy;
 }
 
 // Mounts the stick privately for the object's lifetime, straight through the kernel (a program per mount
@@ -233,6 +273,14 @@ long disconnects() {
 struct Fault { std::vector<std::string> what; std::string when; bool done = false; Counts before; long gone = 0; std::string proof; };
 const std::string kStickFaults = " pull replug hang failwrites slow stall flaky ";
 bool stickFault(const Fault& f) { return kStickFaults.find(" " + f.what[0] + " ") != npos; }
+// A stick that does not answer (opening it would wait with it), unless onlySilent also one pulled.
+bool asleep(const std::vector<Fault>& faults, int slot, bool onlySilent) {
+    return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
+        const bool silent = f.what[0] == "hang" || f.what[0] == "stall";
+        const bool gone = f.what[0] == "pull" || f.what[0] == "replug";
+        return f.what.size() > 1 && f.what[1] == std::to_string(slot) && (silent || (!onlySilent && gone));
+    });
+}
 
 // What shows that a stick's fault reached the stick ("" while nothing does): I/O it made fail, I/O
 // it held or slowed (counted once it is answered), the kernel's record of the stick going.
@@ -248,6 +296,8 @@ std::string struck(const Fault& f) {
 
 size_t gLogStart = 0, gEventStart = 0;   // log sizes when the job was requested
 std::map<int, Sums> gBefore;   // every stick's content before the job
+const Row* gRow = nullptr;     // the row being run
+std::ofstream gReport;   // the group's part of the report, when the appliance has an out folder
 
 // Whether a fault that waits for a moment in the job strikes now (logs: since the request; paths:
 // seen through the daemon's mount points).
@@ -284,8 +334,21 @@ void strike(Fault& f, int job) {
         for (const auto& [s, sums] : gBefore)
             for (const auto& [path, sum] : sums) out << s << '\t' << path << '\t' << sum << '\n';
         out.close();
+        // This boot ends here: its report line now, the next boot checks what the cut did.
+        gReport << "| " << gRow->name << " | " << gRow->sticks << " | " << gRow->job << " | "
+                << gRow->faults << " | | the power went mid-job | the next boot checks |" << std::endl;
         EXPECT_EQ(system("echo o > /proc/sysrq-trigger"), 0);
         std::this_thread::sleep_for(1h);
+    } else if (kind == "crash") {
+        // The job's worker dies as in a crash, alone: what it runs goes on without it.
+        int crashed = 0;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const pid_t pid = atoi(entry.path().filename().c_str());
+            const bool worker = pid > 0 && getpgid(pid) == pid && getsid(pid) != pid &&
+                                sim::readFile("/proc/" + std::to_string(pid) + "/comm") == "stickdupd\n";
+            if (worker) crashed += kill(pid, SIGKILL) == 0;
+        }
+        EXPECT_EQ(crashed, 1) << "no worker to crash";
     } else if (kind == "kill") {
         // Every process of the daemon at once, then a start as after a reboot of
         // the daemon alone: /tmp and the segment stay; the job file asks again.
@@ -381,7 +444,6 @@ std::string missing(const Sums& from, const std::vector<std::string>& roots, con
     return found;
 }
 
-std::ofstream gReport;   // the group's part of the report, when the appliance has an out folder
 
 struct Scenario : testing::TestWithParam<Row> {
     static void SetUpTestSuite() {
@@ -393,6 +455,7 @@ struct Scenario : testing::TestWithParam<Row> {
 
 TEST_P(Scenario, Row) {
     const Row& row = GetParam();
+    gRow = &row;
     std::vector<Stick> sticks;
     for (const std::string& text : split(row.sticks, ';'))
         for (auto [slot, to] = slots(text); slot <= to; ++slot) sticks.push_back(parseStick(slot, text));
@@ -414,8 +477,11 @@ TEST_P(Scenario, Row) {
         before[s.slot] = stickSums(s.slot);
         // Reads of 300 kB/s: a copy of its 2 MiB lasts seconds, long enough for a fault to strike in it.
         if (s.slow) sim::stick({"speed", std::to_string(s.slot), "300", "0"});
-        // A kept stick: what the sticks held before the power cut, as the boot before saved it.
-        std::istringstream in(s.kept ? sim::readFile("/sim/out/power.sums") : "");
+        // A kept stick: what the sticks held before the power cut, as the boot before saved it
+        // when the cut struck. Without it the cut never came, and nothing here would be proved.
+        const std::string saved = s.kept ? sim::readFile("/sim/out/power.sums") : "";
+        ASSERT_TRUE(!s.kept || !saved.empty()) << "the power cut never struck mid-job";
+        std::istringstream in(saved);
         for (std::string slot, path, sum; std::getline(in, slot, '\t') && std::getline(in, path, '\t') && std::getline(in, sum);)
             before[std::stoi(slot)][path] = sum;
     }
@@ -456,6 +522,11 @@ TEST_P(Scenario, Row) {
                            (endsWith(log, last) && (std::this_thread::sleep_for(1s), sim::readFile("/tmp/logC.txt") == log));
         return quiet && sim::readFile("/proc/mounts").find("/tmp/tamvik") == npos;
     }, kStep)) << "a stick stayed mounted or the job never ended: " << sim::readFile("/proc/mounts");
+    // A worker stuck in I/O on a stick that does not answer cannot end, and holds its files on the
+    // other stick until the kernel lets it go: no stick is judged then.
+    const bool stuck = std::any_of(sticks.begin(), sticks.end(), [&](const Stick& s) { return asleep(faults, s.slot, true); });
+    for (const Stick& s : sticks)
+        if (!stuck && !asleep(faults, s.slot, false)) { EXPECT_FALSE(stillHeld(s.slot)) << "stick " << s.slot << ": unmounted, yet still written"; }
 
     // Status words as "S=W " in slot order: listed slots as given, every other slot without a stick.
     std::string expected, observed;
@@ -542,6 +613,6 @@ TEST_P(Scenario, Row) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(loadRows()),
-                         [](const auto& row) { return row.param.group + "_" + std::to_string(row.index); });
+                         [](const auto& row) { return row.param.id; });
 
 }  // namespace

@@ -33,5 +33,5 @@ endforeach()
 
 # A power cut: the first boot stops mid-collect; a second plugs the sticks it left and checks them.
 string(REPLACE ";" " " run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
-add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
+add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); rm -f ${PROJECT_BINARY_DIR}/report/power.sums; g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
 set_tests_properties(scenario_power PROPERTIES LABELS KERNEL TIMEOUT 2800)

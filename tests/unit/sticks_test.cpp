@@ -6,6 +6,7 @@
 #include "sticks/label_folder.h"
 #include "sticks/mount.h"
 #include "sticks/space.h"
+#include "sticks/volume_label.h"
 #include "supervisor/globals.h"
 #include "tests/support/appliance.h"
 
@@ -44,6 +45,25 @@ TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
     for (auto [line, serial] : {std::pair{"x: LABEL_FATBOOT=\"A B\" LABEL=\"A B\" UUID=\"D960-529D\"", "D960-529D"},
                                 {"x: PTUUID=\"1234abcd\"", ""}, {"x: LABEL=\"x UUID=\\\"AB\" UUID=\"1111-2222\"", "1111-2222"}})
         EXPECT_EQ(blkidValue(line, "UUID"), serial) << line;
+}
+
+// A label mkfs.vfat cannot take is written into the new volume byte for byte, in every FAT
+// width; a volume without the placeholder where a label belongs is left untouched.
+TEST(Sticks, LabelWrittenByteForByte) {
+    const std::string raw = "CAF\x90 \x01\xff";
+    for (const char* width : {"12", "16", "32"}) {
+        const std::string made = std::string("rm -f /tmp/v.img && truncate -s 40M /tmp/v.img && ") +
+                                 "mkfs.vfat -F " + width + " -n " + kLabelPlaceholder + " /tmp/v.img";
+        ASSERT_EQ(system((made + " >/dev/null").c_str()), 0) << width;
+        EXPECT_TRUE(writeVolumeLabel("/tmp/v.img", raw)) << width;
+        EXPECT_EQ(sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value /tmp/v.img"), raw + "\n");
+        EXPECT_FALSE(writeVolumeLabel("/tmp/v.img", "AGAIN")) << "no placeholder any more";
+    }
+    EXPECT_FALSE(formatterTakesLabel(raw));
+    EXPECT_TRUE(formatterTakesLabel("CLASS B"));
+    ASSERT_EQ(system("head -c 1M /dev/zero > /tmp/zero.img"), 0);
+    EXPECT_FALSE(writeVolumeLabel("/tmp/zero.img", raw));
+    EXPECT_EQ(sim::shellOutput("tr -d '\\0' < /tmp/zero.img | wc -c"), "0\n") << "not a FAT volume, written";
 }
 
 TEST(Sticks, LabelGivesOneFolderNameOrNone) {

@@ -6,6 +6,7 @@
 
 #include "copy/watchdog.h"
 #include "supervisor/file_helpers.h"
+#include "supervisor/folder_watch.h"
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 #include "tests/support/appliance.h"
@@ -24,6 +25,19 @@ TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
         EXPECT_EQ(S_ISDIR(sim::lstatOf(path).st_mode), result == 0) << path.substr(0, 30);
     }
     EXPECT_FALSE(sim::exists("/tmp/pwned"));
+}
+
+// A watch the kernel dropped (its folder gone, its file system unmounted) hears nothing again:
+// from then on every cycle must look for itself.
+TEST(Supervisor, DroppedWatchLooksEveryCycle) {
+    ASSERT_EQ(mkdir("/tmp/watched", 0755), 0);
+    FolderWatch watch("/tmp/watched");
+    ASSERT_TRUE(watch.changed());   // the first call always looks
+    EXPECT_FALSE(watch.changed());
+    ASSERT_EQ(rmdir("/tmp/watched"), 0);
+    EXPECT_TRUE(watch.changed());
+    EXPECT_TRUE(watch.changed()) << "a dead watch was taken for a quiet folder";
+    EXPECT_FALSE(watch.watching());
 }
 
 // A run is the command's first ten characters, any case; a short line: the bare command only.
