@@ -34,7 +34,7 @@ constexpr const char* kCpTarget = "/tmp/tamvikel1/by-cp";
 constexpr const char* kOurTarget = "/tmp/tamvikel1/by-cp_tamvik";
 constexpr long kLargeFile = 48L << 20;   // four of them
 constexpr int kLargeFiles = 4;
-constexpr int kSmallFiles = 1000;        // in one folder of their own
+constexpr int kSmallFiles = 1000;   // in one folder of their own
 constexpr long kSmallFile = 8 << 10;
 // Rounds after one that warms up: cp then ours, ours then cp, and so on. This
 // machine's cost of the same copy drifts by up to three times within a minute and
@@ -83,7 +83,9 @@ long buildTree() {
 void standInForSticks() {
     run_or_die("touch /dev/tmvm1-part1 /dev/tmvl1-part1");
     run_or_die("mkdir -p /tmp/bench-master /tmp/bench-student /tmp/tamvikma1 /tmp/tamvikel1");
-    run_or_die("mount --bind /tmp/bench-master /tmp/tamvikma1 && mount --bind /tmp/bench-student /tmp/tamvikel1");
+    run_or_die(
+        "mount --bind /tmp/bench-master /tmp/tamvikma1 && mount --bind /tmp/bench-student "
+        "/tmp/tamvikel1");
     sticksPartition[0] = 1;
     sticksPartition[1] = 1;
 }
@@ -91,8 +93,10 @@ void standInForSticks() {
 // Which system calls cp moves a file's data with: read and write, or an offload
 // (copy_file_range, a reflink ioctl) that would make the comparison meaningless.
 std::string cpCopyPath(const std::string& file) {
-    const std::string trace = "strace -f -c -e trace=read,write,copy_file_range,ioctl,sendfile,splice -o "
-                              "/tmp/cp.trace cp --reflink=never " + file + " /tmp/cp-path.probe 2>/dev/null";
+    const std::string trace =
+        "strace -f -c -e trace=read,write,copy_file_range,ioctl,sendfile,splice -o "
+        "/tmp/cp.trace cp --reflink=never " +
+        file + " /tmp/cp-path.probe 2>/dev/null";
     if (system(trace.c_str()) != 0) return "unknown (strace missing)";
     (void)!system("rm -f /tmp/cp-path.probe");
     File f(fopen("/tmp/cp.trace", "r"));
@@ -103,7 +107,8 @@ std::string cpCopyPath(const std::string& file) {
         // fourth field, the name the last; a call made only once or twice is not
         // how the data moved.
         std::vector<std::string> fields;
-        for (char* field = strtok(line, " \n"); field; field = strtok(nullptr, " \n")) fields.push_back(field);
+        for (char* field = strtok(line, " \n"); field; field = strtok(nullptr, " \n"))
+            fields.push_back(field);
         if (fields.size() < 5 || !isdigit(static_cast<unsigned char>(fields[0][0]))) continue;
         if (fields.back() == "total" || atol(fields[3].c_str()) <= 2) continue;
         calls += (calls.empty() ? "" : "/") + fields.back();
@@ -116,7 +121,8 @@ double cpuSeconds() {
     for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
         struct rusage r {};
         getrusage(who, &r);
-        total += r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+        total +=
+            r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
     }
     return total;
 }
@@ -137,7 +143,7 @@ void measure(Cost& sum, const std::function<void()>& work) {
     sum.cpu += cpuSeconds() - cpuStart;
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     if (!ensureSegment()) return 1;
@@ -156,7 +162,9 @@ int main() {
     int result = 0;
     auto byCp = [&](Cost& cost) {
         run_or_die(std::string("rm -rf ") + kCpTarget + " && sync");
-        measure(cost, [] { run_or_die(std::string("cp -r --reflink=never ") + kSource + " " + kCpTarget); });
+        measure(cost, [] {
+            run_or_die(std::string("cp -r --reflink=never ") + kSource + " " + kCpTarget);
+        });
     };
     auto byUs = [&](Cost& cost) {
         run_or_die(std::string("rm -rf ") + kOurTarget + " && mkdir " + kOurTarget + " && sync");
@@ -164,8 +172,10 @@ int main() {
     };
     byCp(warmUp), byUs(warmUp);
     for (int round = 0; round < kRounds && result == 0; ++round) {
-        if (round % 2 == 0) byCp(cp), byUs(ours);
-        else byUs(ours), byCp(cp);
+        if (round % 2 == 0)
+            byCp(cp), byUs(ours);
+        else
+            byUs(ours), byCp(cp);
     }
     if (result != 0) {
         dprintf(report, "cp_tamvik returned %d\n", result);
@@ -175,14 +185,17 @@ int main() {
     fflush(stdout);
 
     const double mb = static_cast<double>(bytes) / (1 << 20);
-    dprintf(report, "tree: %.0f MiB (%d large files, %d small files), per copy over %d rounds\n", mb,
-            kLargeFiles, kSmallFiles, kRounds);
+    dprintf(report, "tree: %.0f MiB (%d large files, %d small files), per copy over %d rounds\n",
+            mb, kLargeFiles, kSmallFiles, kRounds);
     for (Cost* cost : {&cp, &ours}) cost->wall /= kRounds, cost->cpu /= kRounds;
     dprintf(report, "cp's copy path: %s\n", cpPath.c_str());
-    dprintf(report, "cp -r:     %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / cp.wall, cp.wall, cp.cpu);
-    dprintf(report, "cp_tamvik: %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / ours.wall, ours.wall, ours.cpu);
-    dprintf(report, "ratio cp_tamvik / cp: %.2f (goal 0.90); by processor time %.2f\n", cp.wall / ours.wall,
-            cp.cpu / ours.cpu);
-    run_or_die("umount /tmp/tamvikma1 /tmp/tamvikel1 && rm -rf /tmp/bench-master /tmp/bench-student");
+    dprintf(report, "cp -r:     %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / cp.wall, cp.wall,
+            cp.cpu);
+    dprintf(report, "cp_tamvik: %8.1f MiB/s (%.3f s, processor %.3f s)\n", mb / ours.wall,
+            ours.wall, ours.cpu);
+    dprintf(report, "ratio cp_tamvik / cp: %.2f (goal 0.90); by processor time %.2f\n",
+            cp.wall / ours.wall, cp.cpu / ours.cpu);
+    run_or_die(
+        "umount /tmp/tamvikma1 /tmp/tamvikel1 && rm -rf /tmp/bench-master /tmp/bench-student");
     return 0;
 }

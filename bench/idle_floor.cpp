@@ -17,8 +17,9 @@
 
 namespace {
 
-constexpr const char* kButtonLines[] = {"/sys/class/gpio/gpio3/value", "/sys/class/gpio/gpio6/value",
-                                        "/sys/class/gpio/gpio1/value", "/sys/class/gpio/gpio0/value"};
+constexpr const char* kButtonLines[] = {
+    "/sys/class/gpio/gpio3/value", "/sys/class/gpio/gpio6/value", "/sys/class/gpio/gpio1/value",
+    "/sys/class/gpio/gpio0/value"};
 
 void measure(const char* what, double seconds, bool readLines) {
     int fds[4] = {-1, -1, -1, -1};
@@ -30,7 +31,9 @@ void measure(const char* what, double seconds, bool readLines) {
         }
     }
     const auto start = std::chrono::steady_clock::now();
-    const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    const auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
     char value[4];
     while (elapsed() < seconds) {
         if (readLines)
@@ -39,18 +42,20 @@ void measure(const char* what, double seconds, bool readLines) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     printf("%s: %.2f %% of a core\n", what, 100 * cpu / elapsed());
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? atof(argv[1]) : 30;
     fflush(stdout);
     const pid_t reader = fork();
     if (reader == 0) {
-        measure("floor with reads: a loop that sleeps 1 ms and reads the four button lines", seconds, true);
+        measure("floor with reads: a loop that sleeps 1 ms and reads the four button lines",
+                seconds, true);
         return 0;
     }
     measure("floor: a loop that only sleeps 1 ms a cycle", seconds, false);

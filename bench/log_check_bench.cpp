@@ -43,7 +43,8 @@ double perVerdict() {
 // that later output lands after them, as in a long-running appliance.
 void growLog(long bytes) {
     std::string block;
-    while (block.size() < (1 << 20)) block += "mount -o utf8 /dev/tmvl3-part1 /tmp/tamvikel3 1796554396\n";
+    while (block.size() < (1 << 20))
+        block += "mount -o utf8 /dev/tmvl3-part1 /tmp/tamvikel3 1796554396\n";
     for (long written = 0; written < bytes; written += static_cast<long>(block.size()))
         (void)!write(1, block.data(), block.size());
 }
@@ -59,7 +60,7 @@ double wholeLogRead() {
     return pieces > 0 ? millisSince(start) : 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     FILE* report = fdopen(dup(1), "w");
@@ -77,7 +78,7 @@ int main() {
         emptyLog = std::min(emptyLog, perCommand());
         emptyVerdict = std::min(emptyVerdict, perVerdict());
         growLog(kBigLog);
-        (void)fdatasync(log);               // the write-back of 100 MB is not the command's cost
+        (void)fdatasync(log);   // the write-back of 100 MB is not the command's cost
         bigLog = std::min(bigLog, perCommand());
         bigVerdict = std::min(bigVerdict, perVerdict());
     }

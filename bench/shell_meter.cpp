@@ -21,7 +21,8 @@ int main(int, char** argv) {
     int status = 0;
     rusage used{};
     if (shell < 0 || wait4(shell, &status, 0, &used) != shell) return 127;
-    const long micros = (used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1000000L + used.ru_utime.tv_usec + used.ru_stime.tv_usec;
+    const long micros = (used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1000000L +
+                        used.ru_utime.tv_usec + used.ru_stime.tv_usec;
     const std::string line = std::to_string(caller) + " " + std::to_string(micros) + "\n";
     const int log = open("/tmp/shell-meter.log", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (log >= 0) (void)!write(log, line.data(), line.size());

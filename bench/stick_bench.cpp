@@ -34,9 +34,9 @@ namespace {
 
 // The copy workers are forked: what they count goes to a page shared with them.
 struct Counters {
-    int commands;                        // every shell command
-    int copyCommands;                    // those run inside the tree copy
-    long copyMicros;                     // time inside the tree copy
+    int commands;   // every shell command
+    int copyCommands;   // those run inside the tree copy
+    long copyMicros;   // time inside the tree copy
 };
 Counters* gCounts = static_cast<Counters*>(
     mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -46,7 +46,7 @@ using Clock = std::chrono::steady_clock;
 struct Cost {
     double millis;
     int commands;
-    double copyMillis = 0;               // of which inside the tree copy
+    double copyMillis = 0;   // of which inside the tree copy
     int copyCommands = 0;
 };
 
@@ -55,7 +55,8 @@ Cost measure(const std::function<void()>& work) {
     const auto start = Clock::now();
     work();
     const double millis = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    return {millis, gCounts->commands - before.commands, (gCounts->copyMicros - before.copyMicros) / 1000.0,
+    return {millis, gCounts->commands - before.commands,
+            (gCounts->copyMicros - before.copyMicros) / 1000.0,
             gCounts->copyCommands - before.copyCommands};
 }
 
@@ -117,7 +118,8 @@ void benchJobs(FILE* out, int groups, int perGroup) {
     (void)isUsbMounted(1);
     const int folders = buildTree(kMasterOut, groups, perGroup);
     run_or_die("rm -rf /tmp/tamvikel1/* /tmp/tamvikma1/TAMVIK-IN && sync");
-    const Cost cp = cpTree(kMasterOut, kStudentOut);   // also the student's work the collect takes back
+    const Cost cp =
+        cpTree(kMasterOut, kStudentOut);   // also the student's work the collect takes back
 
     // The jobs as the operation process runs them: presence refresh, then the job.
     (void)umountUsb(0);
@@ -129,15 +131,20 @@ void benchJobs(FILE* out, int groups, int perGroup) {
     const Cost collect = measure([] { (void)students2master(0); });
     const int collected = ptr_mem_partagee[1];
     if (distributed != 4 || collected != 4)
-        fprintf(out, "  the student ended with status %d after the distribute, %d after the collect\n", distributed,
-                collected);
+        fprintf(out,
+                "  the student ended with status %d after the distribute, %d after the collect\n",
+                distributed, collected);
 
-    fprintf(out, "jobs on a tree of %d folders (%d files), master and one student:\n", folders, groups * perGroup);
+    fprintf(out, "jobs on a tree of %d folders (%d files), master and one student:\n", folders,
+            groups * perGroup);
     fprintf(out, "  cp -r:       %7.0f ms\n", cp.millis);
-    for (const auto& [name, job] : {std::pair{"distribute:", distribute}, std::pair{"collect:", collect}})
-        fprintf(out, "  %-12s %7.0f ms, %4d commands; in its copy %7.0f ms, %4d commands; beyond %6.0f ms, %4d commands\n",
-                name, job.millis, job.commands, job.copyMillis, job.copyCommands, job.millis - job.copyMillis,
-                job.commands - job.copyCommands);
+    for (const auto& [name, job] :
+         {std::pair{"distribute:", distribute}, std::pair{"collect:", collect}})
+        fprintf(out,
+                "  %-12s %7.0f ms, %4d commands; in its copy %7.0f ms, %4d commands; beyond %6.0f "
+                "ms, %4d commands\n",
+                name, job.millis, job.commands, job.copyMillis, job.copyCommands,
+                job.millis - job.copyMillis, job.commands - job.copyCommands);
 }
 
 // The four presence checks the copy makes for every folder: as they were, by the
@@ -147,8 +154,8 @@ void benchJobs(FILE* out, int groups, int perGroup) {
 double checksPerFolder(bool byShell, int folders) {
     const Cost cost = measure([&] {
         for (int i = 0; i < folders; ++i) {
-            const bool present = byShell ? isUsbDetected(0) == 0 && isUsbMounted(0) >= 0 && isUsbDetected(1) == 0 &&
-                                               isUsbMounted(1) >= 0
+            const bool present = byShell ? isUsbDetected(0) == 0 && isUsbMounted(0) >= 0 &&
+                                               isUsbDetected(1) == 0 && isUsbMounted(1) >= 0
                                          : checkSticks(0, 1, false) == 0;
             if (!present) exit(1);
         }
@@ -166,14 +173,19 @@ void benchChecks(FILE* out) {
     const int folders = buildTree(kMasterOut, 10, 100);
     run_or_die("rm -rf /tmp/tamvikel1/* && sync");
     const Cost cp = cpTree(kMasterOut, kStudentOut);
-    fprintf(out, "presence checks of the copy, per folder: %.1f ms by the mount listing, %.2f ms by the kernel's table\n",
+    fprintf(out,
+            "presence checks of the copy, per folder: %.1f ms by the mount listing, %.2f ms by the "
+            "kernel's table\n",
             byShell, byTable);
-    fprintf(out, "tree of %d folders: cp -r %.0f ms; its presence checks %.0f ms (%.0f%% of cp -r) by the listing, "
-            "%.0f ms (%.1f%%) by the table\n", folders, cp.millis, byShell * folders, 100 * byShell * folders / cp.millis,
+    fprintf(out,
+            "tree of %d folders: cp -r %.0f ms; its presence checks %.0f ms (%.0f%% of cp -r) by "
+            "the listing, "
+            "%.0f ms (%.1f%%) by the table\n",
+            folders, cp.millis, byShell * folders, 100 * byShell * folders / cp.millis,
             byTable * folders, 100 * byTable * folders / cp.millis);
 }
 
-}  // namespace
+}   // namespace
 
 // Every shell command of the daemon's code passes here.
 extern "C" int system(const char* command) {
@@ -185,18 +197,20 @@ extern "C" int system(const char* command) {
 
 // Every call of the tree copy from outside its own file (the workers' calls, the
 // job's one copy per stick) passes here; its calls of itself for subfolders do not.
-int realCopy(int copyMode, const std::string& source, const std::string& destination, int srcStick, int dstStick,
-             int audioOnly) __asm__("__real_" COPY_SYMBOL);
-int wrappedCopy(int copyMode, const std::string& source, const std::string& destination, int srcStick, int dstStick,
-                int audioOnly) __asm__("__wrap_" COPY_SYMBOL);
-int wrappedCopy(int copyMode, const std::string& source, const std::string& destination, int srcStick, int dstStick,
-                int audioOnly) {
+int realCopy(int copyMode, const std::string& source, const std::string& destination, int srcStick,
+             int dstStick, int audioOnly) __asm__("__real_" COPY_SYMBOL);
+int wrappedCopy(int copyMode, const std::string& source, const std::string& destination,
+                int srcStick, int dstStick, int audioOnly) __asm__("__wrap_" COPY_SYMBOL);
+int wrappedCopy(int copyMode, const std::string& source, const std::string& destination,
+                int srcStick, int dstStick, int audioOnly) {
     const int commandsBefore = gCounts->commands;
     const auto start = Clock::now();
     const int result = realCopy(copyMode, source, destination, srcStick, dstStick, audioOnly);
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     __atomic_add_fetch(&gCounts->copyMicros, static_cast<long>(micros), __ATOMIC_SEQ_CST);
-    __atomic_add_fetch(&gCounts->copyCommands, gCounts->commands - commandsBefore, __ATOMIC_SEQ_CST);
+    __atomic_add_fetch(&gCounts->copyCommands, gCounts->commands - commandsBefore,
+                       __ATOMIC_SEQ_CST);
     return result;
 }
 
@@ -210,7 +224,8 @@ int main() {
     processId = 1;
     run_or_die("mkdir -p /tmp/tamvikma1 /tmp/tamvikel1");   // as the daemon's start-up makes them
     if (!sim::stick({"plug", "0", "--size", "262144", "--label", "MASTER"}) ||
-        !sim::stick({"plug", "1", "--size", "262144", "--label", "ELEVE1"})) return 1;
+        !sim::stick({"plug", "1", "--size", "262144", "--label", "ELEVE1"}))
+        return 1;
     checkLedStatus();
     benchJobs(out, 3, 3);
     benchJobs(out, 10, 100);

@@ -42,7 +42,9 @@ std::string partnerName(const std::string& entry) {
     return entry.substr(0, entry.size() - kOutSuffix) + "in";
 }
 
-void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
+void printReplist(const std::string& entry) {
+    printf("process_cp_tamvik replist %s\n\n", entry.c_str());
+}
 
 // Done only once the data is on the destination stick (see StickSync).
 WorkerOutcome endDoneIfWritten(int student, StickSync& sync, int result) {
@@ -78,7 +80,8 @@ WorkerOutcome distributeBody(int student) {
     return endDoneIfWritten(student, sync, result);
 }
 
-std::string collectFolder(const std::string& entry, int sessionNo, int student, const std::string& label) {
+std::string collectFolder(const std::string& entry, int sessionNo, int student,
+                          const std::string& label) {
     const std::string folder = kMasterTelvo + partnerName(entry) + "/SESSION" +
                                std::to_string(sessionNo) + "/" + studentFolderName(student, label);
     return labelAsFolderName(label).empty() ? folder + "/" : folder;
@@ -117,7 +120,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
     return endDoneIfWritten(student, sync, result);
 }
 
-}  // namespace
+}   // namespace
 
 int process_telvo_cp_tamvik_1n(int, const std::string&, const std::string&, int, int dstStick) {
     // Every copy reads from the master (slot 0); srcStick is not passed on.

@@ -28,7 +28,7 @@ namespace {
 
 constexpr const char* kCancelFile = "/tmp/bt4.cmd";
 constexpr const char* kFileList = "/filelist";
-constexpr size_t kBlockSize = 128 * 1024;    // one heartbeat per block, as large as cp's
+constexpr size_t kBlockSize = 128 * 1024;   // one heartbeat per block, as large as cp's
 constexpr int kAttempts = 3;
 constexpr useconds_t kLossWaitUs = 200000;   // a pulled stick's node has gone by then
 constexpr useconds_t kLossPollUs = 10000;
@@ -45,7 +45,9 @@ char gBlock[kBlockSize];
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }
 
 // A link is never followed, even one that appeared after the folder was listed.
-int openSource(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }
+int openSource(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
 
 // A link placed on the stick where the file goes must not make the appliance write
 // outside the stick: the destination is opened without following links.
@@ -134,7 +136,8 @@ int copyListedFile(const CopyJob& job, const std::string& name, const std::strin
         if (!fileListSelects(withoutLineEnd(piece), name)) continue;
         if (job.audioOnly && !passesAudioFilter(name)) continue;
         if (isHidden(name.c_str())) continue;
-        int result = copyWithAttempts(source, destination, job.copyMode, job.srcStick, job.dstStick);
+        int result =
+            copyWithAttempts(source, destination, job.copyMode, job.srcStick, job.dstStick);
         if (result != 0) return result;
     }
     return 0;
@@ -160,7 +163,8 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     }
     if (!S_ISREG(st.st_mode)) return 0;   // folders, links, devices, pipes, sockets
     if (job.copyMode == 0)
-        return copyWithAttempts(sourcePath, destinationPath, job.copyMode, job.srcStick, job.dstStick);
+        return copyWithAttempts(sourcePath, destinationPath, job.copyMode, job.srcStick,
+                                job.dstStick);
     return copyListedFile(job, name, sourcePath, destinationPath);
 }
 
@@ -174,7 +178,7 @@ struct PassedChecks {
 };
 PassedChecks gPassed;
 
-}  // namespace
+}   // namespace
 
 // The four presence checks, stopping at the first failure: -1 for the source stick,
 // -2 for the destination stick (status 5 on the stick in both cases), else 0.
@@ -197,10 +201,14 @@ int checkSticks(int srcStick, int dstStick, bool print) {
         changeLedStatus(slot, kStatusLost);
         return result;
     };
-    if (isUsbDetected(srcStick) == -1) return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
-    if (isUsbStillMounted(srcStick) == -1) return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
-    if (isUsbDetected(dstStick) == -1) return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
-    if (isUsbStillMounted(dstStick) == -1) return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
+    if (isUsbDetected(srcStick) == -1)
+        return lost("isUsbDetected(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbStillMounted(srcStick) == -1)
+        return lost("isUsbMounted(srcStick) == -1", srcStick, kSourceLost);
+    if (isUsbDetected(dstStick) == -1)
+        return lost("isUsbDetected(dstStick) == -1", dstStick, kDestinationLost);
+    if (isUsbStillMounted(dstStick) == -1)
+        return lost("isUsbMounted(dstStick) == -1", dstStick, kDestinationLost);
     passed = {true, std::move(lines), changes};
     return 0;
 }
@@ -226,8 +234,8 @@ int copier_fichier(const std::string& source, const std::string& destination) {
     return 0;
 }
 
-int cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
-              int srcStick, int dstStick, int audioOnly) {
+int cp_tamvik(int copyMode, const std::string& source, const std::string& destination, int srcStick,
+              int dstStick, int audioOnly) {
     int lost = checkSticks(srcStick, dstStick, true);
     if (lost != 0) return lost;
     printf("\ncp_tamvik %d - source %s - destination %s - %ju \n", copyMode, source.c_str(),

@@ -17,5 +17,5 @@ int checkSticks(int srcStick, int dstStick, bool print);
 // directly in source that /filelist selects (audioOnly: only "wav"/"act" names).
 // Results: 0 done, -1 source stick lost or an entry unexaminable, -2 destination
 // stick lost, -3 a file failed three attempts, -5 cancel requested.
-int cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
-              int srcStick, int dstStick, int audioOnly);
+int cp_tamvik(int copyMode, const std::string& source, const std::string& destination, int srcStick,
+              int dstStick, int audioOnly);

@@ -31,7 +31,7 @@ int32_t* attachByKey() {
     return static_cast<int32_t*>(address);
 }
 
-}  // namespace
+}   // namespace
 
 // Whole aligned words, and in program order for the other processes: on the
 // board's ARM cores plain stores may become visible out of order, and the parent
@@ -76,7 +76,7 @@ pid_t forkWorker(int32_t countdown) {
 
 void endWorker(int32_t result) {
     (void)fflush(stdout);
-    storeWord(kResultWord, result);  // result first: the parent returns word 18 once 17 is 0
+    storeWord(kResultWord, result);   // result first: the parent returns word 18 once 17 is 0
     storeWord(kNbKey, 0);
     _exit(0);
 }

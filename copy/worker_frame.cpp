@@ -33,7 +33,7 @@ constexpr int kCancelled = -5;
     endWorker(outcome.result);
 }
 
-}  // namespace
+}   // namespace
 
 int runCopyWorker(const std::function<WorkerOutcome()>& body) {
     // Attached before the fork: a worker started without a watchdog would run on
@@ -76,7 +76,7 @@ StickSync::~StickSync() {
 
 bool StickSync::flushed() {
     if (fd < 0) return true;   // nothing was reachable there, so nothing waits
-    renewHeartbeat();          // writing out may take a while on a slow stick
+    renewHeartbeat();   // writing out may take a while on a slow stick
     if (syncfs(fd) == 0) return true;
     printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
     return false;

@@ -26,16 +26,18 @@ constexpr int kListedFiles = 1;
 // Which copy result means which stick went away depends on the direction.
 struct Direction {
     int student;
-    int masterLost;     // distribute: -1 (source), collect: -2 (destination)
-    int studentLost;    // distribute: -2, collect: -1
-    bool studentFirst;  // unmount order when the master is lost
+    int masterLost;   // distribute: -1 (source), collect: -2 (destination)
+    int studentLost;   // distribute: -2, collect: -1
+    bool studentFirst;   // unmount order when the master is lost
 };
 
 constexpr Direction distributeTo(int student) { return {student, -1, -2, true}; }
 constexpr Direction collectFrom(int student) { return {student, -2, -1, false}; }
 
 // The end a copy result calls for, or nothing (0 or -5: the worker goes on).
-bool endsWorker(const Direction& d, int r) { return r == d.masterLost || r == d.studentLost || r == -3; }
+bool endsWorker(const Direction& d, int r) {
+    return r == d.masterLost || r == d.studentLost || r == -3;
+}
 
 WorkerOutcome endFor(const Direction& d, int r) {
     if (r == d.masterLost) return endMasterLost(d.student, d.studentFirst, r);
@@ -49,13 +51,15 @@ WorkerOutcome endDoneIfWritten(const Direction& d, StickSync& sync, int result) 
     return endDone(d.student, result);
 }
 
-void printReplist(const std::string& entry) { printf("process_cp_tamvik replist %s\n\n", entry.c_str()); }
+void printReplist(const std::string& entry) {
+    printf("process_cp_tamvik replist %s\n\n", entry.c_str());
+}
 
 // The copies of the folders named in /replist, from sourceRoot + F to
 // destinationRoot + F. found: a listed folder exists on the source stick;
 // lastEntry: the last line read; result: the worker's result so far.
 struct ListedCopy {
-    std::string sourceRoot;        // ends with "/"
+    std::string sourceRoot;   // ends with "/"
     std::string destinationRoot;   // ends with "/"
     int srcStick;
     int dstStick;
@@ -66,7 +70,8 @@ struct ListedCopy {
 
 // Returns true when a copy ended the worker (outcome set); a listed folder the
 // source stick lacks is passed over.
-bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d, WorkerOutcome& outcome) {
+bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d,
+                       WorkerOutcome& outcome) {
     std::string piece;
     while (list.readPiece(piece)) {
         copy.lastEntry = trimmedEntry(piece);
@@ -99,8 +104,10 @@ WorkerOutcome distributeBody(int srcStick, int student) {
     ListedCopy copy{kMasterRootSlash, inFolder, kMasterSlot, student, false, "", r};
     ListFile list(kRepList);
     WorkerOutcome outcome{};
-    if (!list.isOpen()) logEvt(kNoRepList, processId, -1);
-    else if (copyListedFolders(list, copy, d, outcome)) return outcome;
+    if (!list.isOpen())
+        logEvt(kNoRepList, processId, -1);
+    else if (copyListedFolders(list, copy, d, outcome))
+        return outcome;
 
     // No listed folder on the master: the listed audio files at its root go.
     if (!copy.found && direxist(kMasterRootSlash) == 0) {
@@ -155,7 +162,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
     return endDoneIfWritten(d, sync, copy.result);
 }
 
-}  // namespace
+}   // namespace
 
 int process_cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
                       int srcStick, int dstStick) {
@@ -173,6 +180,7 @@ int process_cp_tamvik_1n(int, const std::string&, const std::string&, int srcSti
     return runCopyWorker([&]() { return distributeBody(srcStick, dstStick); });
 }
 
-int process_cp_tamvik_n1(int, int studentStick, int busyStick, int sessionNo, const std::string& label) {
+int process_cp_tamvik_n1(int, int studentStick, int busyStick, int sessionNo,
+                         const std::string& label) {
     return runCopyWorker([&]() { return collectBody(studentStick, busyStick, sessionNo, label); });
 }

@@ -22,7 +22,7 @@ constexpr LedLine kLed[] = {
 };
 
 int writeLed_or_exit(const LedLine& led, const char* value) {
-    FILE* f = fopen(led.valueFile, "r+");    // sysfs value files are never truncated
+    FILE* f = fopen(led.valueFile, "r+");   // sysfs value files are never truncated
     if (!f) {
         printf("value led %d error.\n", led.number);
         exit(1);
@@ -46,7 +46,7 @@ int toggleLed_or_exit(const LedLine& led) {
     return writeLed_or_exit(led, value[0] == '0' ? "1" : "0");
 }
 
-}  // namespace
+}   // namespace
 
 int cmdLed1(const char* value) { return writeLed_or_exit(kLed[0], value); }
 int cmdLed2(const char* value) { return writeLed_or_exit(kLed[1], value); }

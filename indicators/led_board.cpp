@@ -35,16 +35,13 @@ struct PatternRow {
     int job;
     int steadyOrder[4];
     int blinkOrder[4];
-    int lit[2];                          // 0 marks an unused entry
+    int lit[2];   // 0 marks an unused entry
 };
 // Jobs in the order their markers are looked at: 1, 5, 2, 6, 3, 7.
 constexpr PatternRow kPatterns[] = {
-    {1, {1, 2, 3, 4}, {2, 3, 4, 1}, {1, 0}},
-    {5, {2, 3, 1, 4}, {2, 3, 1, 4}, {1, 4}},
-    {2, {1, 3, 4, 2}, {1, 3, 4, 2}, {2, 0}},
-    {6, {1, 3, 2, 4}, {1, 3, 2, 4}, {2, 4}},
-    {3, {1, 2, 4, 3}, {1, 2, 4, 3}, {3, 0}},
-    {7, {1, 2, 3, 4}, {1, 2, 3, 4}, {3, 4}},
+    {1, {1, 2, 3, 4}, {2, 3, 4, 1}, {1, 0}}, {5, {2, 3, 1, 4}, {2, 3, 1, 4}, {1, 4}},
+    {2, {1, 3, 4, 2}, {1, 3, 4, 2}, {2, 0}}, {6, {1, 3, 2, 4}, {1, 3, 2, 4}, {2, 4}},
+    {3, {1, 2, 4, 3}, {1, 2, 4, 3}, {3, 0}}, {7, {1, 2, 3, 4}, {1, 2, 3, 4}, {3, 4}},
 };
 
 bool tryAttach() {
@@ -65,16 +62,18 @@ void attachSegmentUntilItWorks() {
 }
 
 // One aligned 32-bit load; another process writes the word at any time.
-int readStatusWord(int index) {
-    return static_cast<volatile int32_t*>(ptr_mem_partagee)[index];
-}
+int readStatusWord(int index) { return static_cast<volatile int32_t*>(ptr_mem_partagee)[index]; }
 
 int cmdLed(int led, const char* value) {
     switch (led) {
-    case 1: return cmdLed1(value);
-    case 2: return cmdLed2(value);
-    case 3: return cmdLed3(value);
-    default: return cmdLed4(value);
+        case 1:
+            return cmdLed1(value);
+        case 2:
+            return cmdLed2(value);
+        case 3:
+            return cmdLed3(value);
+        default:
+            return cmdLed4(value);
     }
 }
 
@@ -108,7 +107,7 @@ bool resultOnDisplay(int job) {
 constexpr int kResendFrames = 200;
 struct BoardPart {
     unsigned value = 0;
-    bool taken = false;                  // the last command for it succeeded
+    bool taken = false;   // the last command for it succeeded
 };
 struct SentState {
     int framesSinceResend = 0;
@@ -135,9 +134,11 @@ void sendBoardChanges(const BoardFrame& frame) {
     if (resend) sent.framesSinceResend = 0;
     // The commands are made only when sent: a steady frame allocates nothing.
     const unsigned master = frame.masterLit ? 1 : 0;
-    if (mustSend(sent.master, master, resend)) sendPart(sent.master, master, masterLedCommand(frame.masterLit));
+    if (mustSend(sent.master, master, resend))
+        sendPart(sent.master, master, masterLedCommand(frame.masterLit));
     const unsigned expander = frame.firstByte << 8 | frame.secondByte;
-    if (mustSend(sent.expander, expander, resend)) sendPart(sent.expander, expander, expanderCommand(frame));
+    if (mustSend(sent.expander, expander, resend))
+        sendPart(sent.expander, expander, expanderCommand(frame));
 }
 
 // The daemon lets its ended children vanish, and system() then cannot tell
@@ -155,7 +156,7 @@ void collectCommandStatus() {
 // the frame after it restores the ready pattern, so no stale result stays lit.
 bool gResultShown = false;
 
-}  // namespace
+}   // namespace
 
 int slotAtPosition(int position) {
     if (position <= 0) return 0;
@@ -168,11 +169,15 @@ bool codeIsFailure(int code) { return code == 5 || code == 6 || code == 7; }
 
 bool codeLit(int code, int phase) {
     switch (code) {
-    case 2:
-    case 4: return true;
-    case 3: return phase == 0 || phase >= 5;     // four frames dark, four lit
-    case 7: return phase % 2 == 0;               // changes every frame
-    default: return false;                       // 0, 1, 5, 6 and unknown codes
+        case 2:
+        case 4:
+            return true;
+        case 3:
+            return phase == 0 || phase >= 5;   // four frames dark, four lit
+        case 7:
+            return phase % 2 == 0;   // changes every frame
+        default:
+            return false;   // 0, 1, 5, 6 and unknown codes
     }
 }
 
@@ -190,7 +195,7 @@ BoardFrame computeBoardFrame(const int ledCodes[kSlots], int phase) {
         else
             second |= 1u << (p - 1 - kFirstBytePositions);
     }
-    frame.firstByte = ~first & 0xffu;    // the expander's outputs are active low
+    frame.firstByte = ~first & 0xffu;   // the expander's outputs are active low
     frame.secondByte = ~second & 0xffu;
     return frame;
 }
@@ -239,7 +244,7 @@ void optiswitchled() {
 }
 
 void mainhubctrl() {
-    logEvt("mainhub", 0, 0);             // the button process's event log, as at start-up
+    logEvt("mainhub", 0, 0);   // the button process's event log, as at start-up
     collectCommandStatus();
     attachSegmentUntilItWorks();
     blkFlg = 0;

@@ -51,8 +51,8 @@ void secondPass(int fn, bool special) {
     }
 }
 
-}  // namespace
-}  // namespace jobs
+}   // namespace
+}   // namespace jobs
 
 using namespace jobs;
 
@@ -62,7 +62,7 @@ int deleteStudents(int fn) {
     secondPass(fn, special);
     (void)to_system("rm /tmp/bt3.cmd");   // in both modes, as the runner expects
     showReadyPattern();
-    (void)isUsbMounted(kMaster);           // the log copy needs the master mounted
+    (void)isUsbMounted(kMaster);   // the log copy needs the master mounted
     copyLogToMaster();
     (void)umountUsb(kMaster);
     return 0;

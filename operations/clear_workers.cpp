@@ -31,8 +31,8 @@
 namespace jobs {
 namespace {
 
-constexpr int kOperationLog = 1;       // the workers write into the operation log
-constexpr int kWorkerCountdown = 120;  // a format may take a while before it answers
+constexpr int kOperationLog = 1;   // the workers write into the operation log
+constexpr int kWorkerCountdown = 120;   // a format may take a while before it answers
 constexpr int kFormatFailed = -1;
 
 // The worker's first steps: read the label while still logging as the operation
@@ -148,8 +148,8 @@ int removeEntry(const std::string& path) {
     return unlink(path.c_str());
 }
 
-}  // namespace
-}  // namespace jobs
+}   // namespace
+}   // namespace jobs
 
 using namespace jobs;
 

@@ -35,15 +35,15 @@ namespace {
 
 constexpr uint64_t kMinShareBytes = 1048576;   // every measured stick counts at least 1 MiB
 constexpr uint64_t kBlockBytes = 512;
-constexpr int kLabelSize = 64;                  // FAT labels hold at most 11 characters
-constexpr int kSlotWord = 0, kSizeWord = 1;     // columns of sticksN
+constexpr int kLabelSize = 64;   // FAT labels hold at most 11 characters
+constexpr int kSlotWord = 0, kSizeWord = 1;   // columns of sticksN
 
 struct Run {
-    int fn = 0;                 // 0 folder mode, 1 whole-stick mode
-    bool special = false;       // special-folder variant (folder mode only)
-    uint64_t sizeTotal = 0;     // bytes, each measured stick at least 1 MiB
-    int count = 0;              // student sticks measured
-    uint64_t sizeAvMax = 0;     // ten times the average per stick, in bytes
+    int fn = 0;   // 0 folder mode, 1 whole-stick mode
+    bool special = false;   // special-folder variant (folder mode only)
+    uint64_t sizeTotal = 0;   // bytes, each measured stick at least 1 MiB
+    int count = 0;   // student sticks measured
+    uint64_t sizeAvMax = 0;   // ten times the average per stick, in bytes
     int session = 0;
 };
 
@@ -164,8 +164,8 @@ void firstPass(Run& run) {
 bool specialSessionFree(int session) {
     bool taken = false;
     bool listed = forEachListEntry(kTelvoList, [&](const std::string& entry) {
-        std::string path = std::string(kTelvoDir) + "/" + pairStem(entry) + "in/SESSION" +
-                           std::to_string(session);
+        std::string path =
+            std::string(kTelvoDir) + "/" + pairStem(entry) + "in/SESSION" + std::to_string(session);
         taken = fileexist(path) == 0;
         return !taken;
     });
@@ -177,8 +177,8 @@ bool specialSessionFree(int session) {
 // so a stray file cannot stand in for a session folder.
 int chooseSession(const Run& run) {
     for (int session = 1;; ++session) {
-        bool free = run.special ? specialSessionFree(session)
-                                : fileexist(sessionPath(session)) != 0;
+        bool free =
+            run.special ? specialSessionFree(session) : fileexist(sessionPath(session)) != 0;
         if (free) return session;
     }
 }
@@ -207,33 +207,33 @@ bool masterFilledUp = false;
 
 Next actOnResult(int slot, int result) {
     switch (result) {
-    case kCopyDone:
-        changeLedStatus(slot, kDone);
-        endTurn(slot);
-        return Next::Continue;
-    case kDestinationLost:   // the master went away: nothing more can be collected
-        changeLedStatus(kMaster, kFailed);
-        changeLedStatus(slot, kFailed);
-        (void)umountUsb(slot);
-        (void)umountUsb(kMaster);
-        return Next::StopJob;
-    case kFileFailed:
-        if (df_main(kMasterRoot) == 0) masterFilledUp = true;
-        [[fallthrough]];
-    case kSourceLost:
-        changeLedStatus(slot, kFailed);
-        (void)umountUsb(slot);
-        return Next::Continue;
-    case kCancelled:
-        changeLedStatus(slot, kFailed);
-        // The folder workers unmount on their own; the whole-stick worker does not,
-        // and no stick may stay mounted once the job is over.
-        (void)umountUsb(slot);
-        return Next::LeavePass;
-    default:                 // the watchdog's -4: the copy never ended
-        failIfLeftInProgress(slot);
-        endTurn(slot);
-        return Next::Continue;
+        case kCopyDone:
+            changeLedStatus(slot, kDone);
+            endTurn(slot);
+            return Next::Continue;
+        case kDestinationLost:   // the master went away: nothing more can be collected
+            changeLedStatus(kMaster, kFailed);
+            changeLedStatus(slot, kFailed);
+            (void)umountUsb(slot);
+            (void)umountUsb(kMaster);
+            return Next::StopJob;
+        case kFileFailed:
+            if (df_main(kMasterRoot) == 0) masterFilledUp = true;
+            [[fallthrough]];
+        case kSourceLost:
+            changeLedStatus(slot, kFailed);
+            (void)umountUsb(slot);
+            return Next::Continue;
+        case kCancelled:
+            changeLedStatus(slot, kFailed);
+            // The folder workers unmount on their own; the whole-stick worker does not,
+            // and no stick may stay mounted once the job is over.
+            (void)umountUsb(slot);
+            return Next::LeavePass;
+        default:   // the watchdog's -4: the copy never ended
+            failIfLeftInProgress(slot);
+            endTurn(slot);
+            return Next::Continue;
     }
 }
 
@@ -294,8 +294,8 @@ void finish(StickSync& masterWrites, bool masterWritten) {
     showReadyPattern();
 }
 
-}  // namespace
-}  // namespace jobs
+}   // namespace
+}   // namespace jobs
 
 using namespace jobs;
 

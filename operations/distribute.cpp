@@ -40,16 +40,14 @@ constexpr int kDocumentsAttempts = 3;
 constexpr mode_t kDocumentsMode = 0777;
 
 struct Plan {
-    int fn = 0;              // 0 folder mode, 1 whole-stick mode
-    bool special = false;    // special-folder variant (folder mode only)
-    uint64_t need = 0;       // 512-byte blocks handed out
+    int fn = 0;   // 0 folder mode, 1 whole-stick mode
+    bool special = false;   // special-folder variant (folder mode only)
+    uint64_t need = 0;   // 512-byte blocks handed out
 };
 
 bool plainFolderMode(const Plan& plan) { return plan.fn == 0 && !plan.special; }
 
-std::string masterPath(const std::string& entry) {
-    return std::string(kMasterRoot) + "/" + entry;
-}
+std::string masterPath(const std::string& entry) { return std::string(kMasterRoot) + "/" + entry; }
 
 void printListCount(const std::string& entry, uint64_t need) {
     printf("fgets replist %s - %" PRIu64 "\n\n", entry.c_str(), need);
@@ -186,31 +184,31 @@ void endTurn(int slot) {
 
 Next actOnResult(int slot, int result) {
     switch (result) {
-    case kCopyDone:
-        changeLedStatus(slot, kDone);
-        endTurn(slot);
-        return Next::Continue;
-    case kSourceLost:   // the master went away: nothing more can be handed out
-        changeLedStatus(kMaster, kFailed);
-        changeLedStatus(slot, kFailed);
-        (void)umountUsb(slot);
-        (void)umountUsb(kMaster);
-        return Next::StopJob;
-    case kDestinationLost:
-    case kFileFailed:
-        changeLedStatus(slot, kFailed);
-        (void)umountUsb(slot);
-        return Next::Continue;
-    case kCancelled:
-        changeLedStatus(slot, kFailed);
-        // The folder workers unmount on their own; the whole-stick worker does not,
-        // and no stick may stay mounted once the job is over.
-        (void)umountUsb(slot);
-        return Next::LeavePass;
-    default:            // the watchdog's -4: the copy never ended
-        failIfLeftInProgress(slot);
-        endTurn(slot);
-        return Next::Continue;
+        case kCopyDone:
+            changeLedStatus(slot, kDone);
+            endTurn(slot);
+            return Next::Continue;
+        case kSourceLost:   // the master went away: nothing more can be handed out
+            changeLedStatus(kMaster, kFailed);
+            changeLedStatus(slot, kFailed);
+            (void)umountUsb(slot);
+            (void)umountUsb(kMaster);
+            return Next::StopJob;
+        case kDestinationLost:
+        case kFileFailed:
+            changeLedStatus(slot, kFailed);
+            (void)umountUsb(slot);
+            return Next::Continue;
+        case kCancelled:
+            changeLedStatus(slot, kFailed);
+            // The folder workers unmount on their own; the whole-stick worker does not,
+            // and no stick may stay mounted once the job is over.
+            (void)umountUsb(slot);
+            return Next::LeavePass;
+        default:   // the watchdog's -4: the copy never ended
+            failIfLeftInProgress(slot);
+            endTurn(slot);
+            return Next::Continue;
     }
 }
 
@@ -252,8 +250,8 @@ void finish() {
     showReadyPattern();
 }
 
-}  // namespace
-}  // namespace jobs
+}   // namespace
+}   // namespace jobs
 
 using namespace jobs;
 

@@ -47,7 +47,7 @@ bool fitsTelvoList(const std::string& name) {
     return trimmed(name) == name;
 }
 
-}  // namespace
+}   // namespace
 
 int checkTamvikDirs(const std::string& root) {
     if (createDirWithRetries(root + "/TAMVIK-OUT/") != 0) return -1;
@@ -66,8 +66,7 @@ void listTelvoFolders() {
     // The directory's own order; "." and ".." never end in "-out".
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (EndsWithOut(name.c_str()) &&
-            direxist(std::string(kTelvoFolder) + "/" + name) == 0) {
+        if (EndsWithOut(name.c_str()) && direxist(std::string(kTelvoFolder) + "/" + name) == 0) {
             (void)addTelvoFolder(name);
         }
         printf("%s\n", name.c_str());

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kListLineSize = 150;   // a longer line is read in pieces, each an entry
 
-}  // namespace
+}   // namespace
 
 std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }
 
@@ -31,7 +31,7 @@ void failIfLeftInProgress(int slot) {
     changeLedStatus(slot, kFailed);
 }
 
-bool cancelRequested() { return fileexist(kCancelFile) == 0; }  // 0 means "exists"
+bool cancelRequested() { return fileexist(kCancelFile) == 0; }   // 0 means "exists"
 
 void honourCancel() {
     (void)resetDuplicator();
@@ -84,4 +84,4 @@ void copyLogToMaster() {
     }
 }
 
-}  // namespace jobs
+}   // namespace jobs

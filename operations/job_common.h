@@ -15,10 +15,10 @@ constexpr int kMaster = 0;
 
 // Stick status codes as the LED board shows them.
 constexpr int kNoStick = 0;
-constexpr int kPresent = 2;          // present, or passed the job's checks
+constexpr int kPresent = 2;   // present, or passed the job's checks
 constexpr int kInProgress = 3;
 constexpr int kDone = 4;
-constexpr int kLost = 5;             // not detected or not mountable during the work
+constexpr int kLost = 5;   // not detected or not mountable during the work
 constexpr int kFoldersMissing = 6;
 constexpr int kFailed = 7;
 
@@ -81,4 +81,4 @@ void copyLogToStudent(int slot);
 // shell (no event lines), as the last thing before the master is unmounted.
 void copyLogToMaster();
 
-}  // namespace jobs
+}   // namespace jobs

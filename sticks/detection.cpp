@@ -17,24 +17,28 @@
 
 namespace {
 
-constexpr int kMaxPartition = 5;              // partitions above 5 are never used
-constexpr useconds_t kDetectRetry = 10000000; // a stick may still be settling: 10 s
+constexpr int kMaxPartition = 5;   // partitions above 5 are never used
+constexpr useconds_t kDetectRetry = 10000000;   // a stick may still be settling: 10 s
 constexpr const char* kLabelScratch = "/tmp/partLabel";
-constexpr int kLabelLine = 150;               // blkid's first line, at most 149 characters
+constexpr int kLabelLine = 150;   // blkid's first line, at most 149 characters
 constexpr std::string_view kLabelKey = "LABEL=";
 
 // The master's nodes carry the number 1, never its slot number 0.
 std::string numberedNode(int slot, int partition) {
     char node[64];
-    if (slot <= 0) snprintf(node, sizeof node, "/dev/tmvm%d-part%d", 1, partition);
-    else snprintf(node, sizeof node, "/dev/tmvl%d-part%d", slot, partition);
+    if (slot <= 0)
+        snprintf(node, sizeof node, "/dev/tmvm%d-part%d", 1, partition);
+    else
+        snprintf(node, sizeof node, "/dev/tmvl%d-part%d", slot, partition);
     return node;
 }
 
 std::string wholeNode(int slot) {
     char node[64];
-    if (slot <= 0) snprintf(node, sizeof node, "/dev/tmvm%d-part", 1);
-    else snprintf(node, sizeof node, "/dev/tmvl%d-part", slot);
+    if (slot <= 0)
+        snprintf(node, sizeof node, "/dev/tmvm%d-part", 1);
+    else
+        snprintf(node, sizeof node, "/dev/tmvl%d-part", slot);
     return node;
 }
 
@@ -73,7 +77,7 @@ int firstPresent(const SlotNodes& nodes) {
     return fileexist(nodes[0]) == 0 ? 0 : -1;
 }
 
-}  // namespace
+}   // namespace
 
 int selectPart(int slot) {
     if (slot >= kSlots) return firstPresent(nodesOf(slot));
@@ -122,10 +126,11 @@ void appendBlkidLabel(const char* line, char* label, size_t labelSize) {
 void getPartitionLabel(int slot, int partIndex, char* label, size_t labelSize) {
     char command[96];
     if (partIndex != 0)
-        snprintf(command, sizeof command, "blkid /dev/tmvl%d-part%d > %s", slot, partIndex, kLabelScratch);
+        snprintf(command, sizeof command, "blkid /dev/tmvl%d-part%d > %s", slot, partIndex,
+                 kLabelScratch);
     else
         snprintf(command, sizeof command, "blkid /dev/tmvl%d-part > %s", slot, kLabelScratch);
-    (void)to_system(command);              // judged by the scratch file it leaves
+    (void)to_system(command);   // judged by the scratch file it leaves
     FILE* scratch = fopen(kLabelScratch, "r");
     if (!scratch) return;
     char line[kLabelLine] = {};

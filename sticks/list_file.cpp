@@ -20,7 +20,7 @@ bool endsWithIgnoringCase(std::string_view name, std::string_view suffix) {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 ListFile::ListFile(const char* path) : file(fopen(path, "r")) {}
 

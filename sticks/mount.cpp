@@ -50,8 +50,8 @@ Listing listMountTable(int slot) {
 // look finds a mount or unmount (or a node moving) since: the same verdicts as a
 // fresh read, for one poll.
 struct TableCache {
-    unsigned long changesSeen = 0;          // no look yet: 0, the first look moves it
-    Listing slots[kSlots];                  // unreadable: not known, read it
+    unsigned long changesSeen = 0;   // no look yet: 0, the first look moves it
+    Listing slots[kSlots];   // unreadable: not known, read it
 };
 TableCache gTable;
 
@@ -69,13 +69,13 @@ bool kernelTableShows(int slot) {
 
 std::string mountCommand(int slot) {
     const int part = sticksPartition[slot < 0 ? 0 : slot];
-    const std::string node = slot > 0 ? "/dev/tmvl" + std::to_string(slot) + "-part"
-                                      : std::string("/dev/tmvm1-part");
+    const std::string node =
+        slot > 0 ? "/dev/tmvl" + std::to_string(slot) + "-part" : std::string("/dev/tmvm1-part");
     const std::string numbered = part != 0 ? node + std::to_string(part) : node;
     return "mount -o utf8 " + numbered + " " + mountPointOf(slot);
 }
 
-}  // namespace
+}   // namespace
 
 std::string mountPointOf(int slot) {
     if (slot <= 0) return "/tmp/tamvikma1";
@@ -128,7 +128,7 @@ int isUsbStillMounted(int slot) {
         logStillMounted(slot);
         return 1;
     }
-    return isUsbMounted(slot);             // listed, and mounted again, through the shell
+    return isUsbMounted(slot);   // listed, and mounted again, through the shell
 }
 
 int umountUsb(int slot) {

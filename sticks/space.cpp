@@ -32,7 +32,7 @@ bool isHidden(const char* name) { return name[0] == '.'; }
 // and its parent, and counting them would count other sticks mounted beside it.
 bool isSelfOrParent(const std::string& name) { return name == "." || name == ".."; }
 
-}  // namespace
+}   // namespace
 
 uint32_t kscale(uint32_t count, uint32_t unitSize) {
     const uint64_t bytes = static_cast<uint64_t>(count) * unitSize;

@@ -10,7 +10,7 @@
 namespace {
 
 struct Watches {
-    bool forked = true;                    // true: none of our own yet
+    bool forked = true;   // true: none of our own yet
     Fd table{-1};
     std::unique_ptr<FolderWatch> nodes;
     unsigned long changes = 0;
@@ -20,14 +20,15 @@ Watches gWatches;
 // Opens both for this process. A fork hook, not a pid test: under a slow kernel
 // even getpid costs as much as the look itself.
 void openWatches(Watches& w) {
-    static const bool hooked = pthread_atfork(nullptr, nullptr, [] { gWatches.forked = true; }) == 0;
-    w.forked = !hooked;                    // without the hook, open them at every look
+    static const bool hooked =
+        pthread_atfork(nullptr, nullptr, [] { gWatches.forked = true; }) == 0;
+    w.forked = !hooked;   // without the hook, open them at every look
     w.nodes = std::make_unique<FolderWatch>("/dev");
-    (void)w.nodes->changed();              // the first answer is always "changed"
+    (void)w.nodes->changed();   // the first answer is always "changed"
     w.table.reset(open(kKernelMountTable, O_RDONLY | O_CLOEXEC));
 }
 
-}  // namespace
+}   // namespace
 
 unsigned long lookForStickChanges() {
     Watches& w = gWatches;

@@ -66,7 +66,7 @@ bool findPlaces(const unsigned char* boot, Places& places) {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 std::string rawPartitionLabel(int slot, int partIndex) {
     std::string node = "/dev/tmvl" + std::to_string(slot) + "-part";
@@ -97,7 +97,8 @@ bool writeVolumeLabel(const std::string& node, const std::string& label) {
     if (!findPlaces(boot, places)) return false;
     const Label marker = padded(kLabelPlaceholder), wanted = padded(label);
     unsigned char entry[kEntry];
-    if (pread(device.fd, entry, sizeof entry, places.entry) != static_cast<ssize_t>(sizeof entry)) return false;
+    if (pread(device.fd, entry, sizeof entry, places.entry) != static_cast<ssize_t>(sizeof entry))
+        return false;
     if (entry[11] != kVolumeEntry || !holds(device.fd, places.entry, marker)) return false;
     if (!holds(device.fd, places.boot, marker)) return false;
     if (places.backup != 0 && !holds(device.fd, places.backup, marker)) return false;

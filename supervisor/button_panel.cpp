@@ -25,8 +25,8 @@ namespace {
 // A button line. The lines are active low: a first character "0" means pressed.
 struct ButtonLine {
     const char* valueFile;
-    const char* message;                 // printed when the value file cannot be opened
-    bool errorPattern;                   // whether the error pattern is shown before exit
+    const char* message;   // printed when the value file cannot be opened
+    bool errorPattern;   // whether the error pattern is shown before exit
 };
 enum Button { kShift, kDistribute, kCollect, kClear };
 // The shift button's failure leaves the LEDs as they are; the others show the error.
@@ -36,7 +36,7 @@ constexpr ButtonLine kLines[] = {
     {"/sys/class/gpio/gpio1/value", "Cannot open value file gpio1.", true},
     {"/sys/class/gpio/gpio0/value", "Cannot open value file gpio0.", true},
 };
-int gValueFd[] = {-1, -1, -1, -1};       // opened at the first read, then kept
+int gValueFd[] = {-1, -1, -1, -1};   // opened at the first read, then kept
 
 constexpr int kJobs[] = {1, 2, 3, 5, 6, 7};
 constexpr const char* kCancelFile = "/tmp/bt4.cmd";
@@ -44,12 +44,12 @@ constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
 
 constexpr useconds_t kIdleMicros = 1000;
 constexpr useconds_t kBusyMicros = 100000;
-constexpr unsigned kPauseSeconds = 2;            // after a request: the job is running by then
-constexpr int kBlinkEvery = 5;                   // busy cycles per toggle of the job's LED
-constexpr int kShutdownCycles = 1000;            // idle cycles with shift held
-constexpr int kHoldReads = 5;                    // clear gesture: about one second held
+constexpr unsigned kPauseSeconds = 2;   // after a request: the job is running by then
+constexpr int kBlinkEvery = 5;   // busy cycles per toggle of the job's LED
+constexpr int kShutdownCycles = 1000;   // idle cycles with shift held
+constexpr int kHoldReads = 5;   // clear gesture: about one second held
 constexpr useconds_t kHoldMicros = 200000;
-constexpr int kConfirmReads = 30;                // then about three seconds to press again
+constexpr int kConfirmReads = 30;   // then about three seconds to press again
 constexpr useconds_t kConfirmMicros = 100000;
 
 [[noreturn]] void lostValueFile(Button button) {
@@ -77,8 +77,8 @@ bool pressed_or_exit(Button button) {
 
 // Named once: the busy cycle looks at every job file each time round.
 const char* jobFile(int job) {
-    static const char* const kFiles[] = {"", "/tmp/bt1.cmd", "/tmp/bt2.cmd", "/tmp/bt3.cmd", "",
-                                         "/tmp/bt5.cmd", "/tmp/bt6.cmd", "/tmp/bt7.cmd"};
+    static const char* const kFiles[] = {"", "/tmp/bt1.cmd", "/tmp/bt2.cmd", "/tmp/bt3.cmd",
+                                         "", "/tmp/bt5.cmd", "/tmp/bt6.cmd", "/tmp/bt7.cmd"};
     return kFiles[job];
 }
 std::string resultMarker(int job) { return "/tmp/showresult" + std::to_string(job) + ".cmd"; }
@@ -109,10 +109,13 @@ bool anyJobFile() {
 }
 
 int blinkJobLed(int job) {
-    switch (job % 4) {                   // 1 and 5, 2 and 6, 3 and 7
-    case 1: return blinkLed1();
-    case 2: return blinkLed2();
-    default: return blinkLed3();
+    switch (job % 4) {   // 1 and 5, 2 and 6, 3 and 7
+        case 1:
+            return blinkLed1();
+        case 2:
+            return blinkLed2();
+        default:
+            return blinkLed3();
     }
 }
 
@@ -145,7 +148,7 @@ void busyCycle(int& blinkPhase) {
             if (cancelPending)
                 (void)blinkLed4();
             else if (job >= 5)
-                (void)cmdLed4("1");      // LED4 lit marks a whole-stick job
+                (void)cmdLed4("1");   // LED4 lit marks a whole-stick job
         }
     }
     blinkPhase = (blinkPhase + 1) % kBlinkEvery;
@@ -159,7 +162,7 @@ bool clearGestureConfirmed() {
         if (!pressed_or_exit(kClear)) return false;
         usleep(kHoldMicros);
     }
-    (void)cmdLed3("1");                  // the prompt
+    (void)cmdLed3("1");   // the prompt
     bool releaseSeen = false;
     for (int i = 0; i < kConfirmReads; ++i) {
         if (!pressed_or_exit(kClear))
@@ -197,7 +200,7 @@ bool idleCycle(int& shiftHoldCount) {
             requested = true;
             requestJob(pressed_or_exit(kShift) ? 5 : 1);
         } else {
-            updateDup();                 // the master alone: the update; no pause follows
+            updateDup();   // the master alone: the update; no pause follows
         }
     }
 
@@ -223,10 +226,10 @@ bool idleCycle(int& shiftHoldCount) {
     return requested;
 }
 
-}  // namespace
+}   // namespace
 
 void listenmaster() {
-    attachSegment();                     // reports "shmat" on failure; no stick then counts
+    attachSegment();   // reports "shmat" on failure; no stick then counts
     int blinkPhase = 0;
     int shiftHoldCount = 0;
     // The job files are tested again only when an entry of /tmp came or went;

@@ -18,7 +18,7 @@ namespace {
 // and without trailing slashes; "/" for a top-level path, "." for a bare name.
 std::string parentOf(const std::string& path) {
     size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;           // trailing slashes
+    while (end > 1 && path[end - 1] == '/') --end;   // trailing slashes
     const size_t slash = path.rfind('/', end - 1);
     if (end == 0 || slash == std::string::npos) return ".";
     size_t parentEnd = slash;
@@ -26,7 +26,7 @@ std::string parentOf(const std::string& path) {
     return parentEnd == 0 ? "/" : path.substr(0, parentEnd);
 }
 
-}  // namespace
+}   // namespace
 
 int fileexist(const std::string& path) { return fileexist(path.c_str()); }
 
@@ -55,8 +55,8 @@ int createDir(const std::string& path) {
         // a parent that cannot be listed (a folder without read permission).
         if (parent != path) (void)createDir(parent);
         printf("createDir(dirname(copycrDir));\n");
-        fflush(stdout);                        // our lines before the shell's
-        (void)system(mkdirCommand.c_str());    // judged below by the folder itself
+        fflush(stdout);   // our lines before the shell's
+        (void)system(mkdirCommand.c_str());   // judged below by the folder itself
         printf("system(mkdirTestDir);\n");
         if (direxist(path) != 0) result = -1;
         printf("to_system(mkdirTestDir); ret = %d\n", result);

@@ -3,6 +3,6 @@
 #include <string>
 
 int fileexist(const std::string& path);
-int fileexist(const char* path);      // the same test without building a string
+int fileexist(const char* path);   // the same test without building a string
 int direxist(const std::string& path);
 int createDir(const std::string& path);

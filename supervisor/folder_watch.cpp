@@ -31,7 +31,7 @@ bool watchEnded(const char* buffer, size_t count) {
     return false;
 }
 
-}  // namespace
+}   // namespace
 
 FolderWatch::FolderWatch(const char* folder) : events_(watchFolder(folder)) {}
 
@@ -71,13 +71,14 @@ void FolderWatch::sleep(useconds_t period) {
         return;
     }
     pollfd watch{events_.fd, POLLIN, 0};
-    const timespec timeout{static_cast<time_t>(period / 1000000), static_cast<long>(period % 1000000) * 1000};
+    const timespec timeout{static_cast<time_t>(period / 1000000),
+                           static_cast<long>(period % 1000000) * 1000};
     const int ready = ppoll(&watch, 1, &timeout, nullptr);
     if (ready == 0) {
         quiet_ = true;
         return;
     }
-    usleep(period);                      // woken early (or interrupted): the full period
+    usleep(period);   // woken early (or interrupted): the full period
 }
 
 bool waitForMoves(const FolderWatch* first, const FolderWatch* second, int timeoutMs) {

@@ -22,7 +22,7 @@ public:
 private:
     Fd events_;
     bool stale_ = true;
-    bool quiet_ = false;                 // the last sleep saw no event: nothing to read
+    bool quiet_ = false;   // the last sleep saw no event: nothing to read
 };
 
 // Sleeps until an entry of a watched folder moves (a null watch is left out) or

@@ -31,7 +31,7 @@ void reapChildrenAutomatically() {
     exit(1);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int, char**) {
     // Unbuffered: every line is in the console log before the next shell command
@@ -41,7 +41,7 @@ int main(int, char**) {
     reapChildrenAutomatically();
     init();
     mem_ID = shmget(kShmKey, kShmSize, kShmFlags);
-    if (mem_ID < 0) perror("shmget");    // every attach fails too; the processes go on
+    if (mem_ID < 0) perror("shmget");   // every attach fails too; the processes go on
     const pid_t operationProcess = fork();
     if (operationProcess < 0) {
         perror("fork");

@@ -18,15 +18,15 @@ namespace {
 
 constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
 constexpr const char* kDropCancel = "rm /tmp/bt4.cmd";
-constexpr useconds_t kPoll = 1000;          // 1 ms between cycles
-constexpr int kLookAfresh = 1000;          // ms: the watches' safety net
-constexpr unsigned kSettle = 1;             // 1 s between the busy pattern and the job
+constexpr useconds_t kPoll = 1000;   // 1 ms between cycles
+constexpr int kLookAfresh = 1000;   // ms: the watches' safety net
+constexpr unsigned kSettle = 1;   // 1 s between the busy pattern and the job
 
 struct JobFile {
     const char* path;
     const char* removeCommand;
     int (*job)(int fn);
-    int fn;                                 // 0 folder mode, 1 whole-stick mode
+    int fn;   // 0 folder mode, 1 whole-stick mode
 };
 
 constexpr JobFile kJobs[] = {
@@ -40,10 +40,10 @@ constexpr JobFile kJobs[] = {
 
 void runJob(const JobFile& request) {
     showBusyPattern();
-    checkLedStatus();                       // clears the last job's result codes
+    checkLedStatus();   // clears the last job's result codes
     sleep(kSettle);
-    (void)to_system(kDropCancel);           // absent is fine: a stale request is all we drop
-    (void)request.job(request.fn);          // results show only in the status words
+    (void)to_system(kDropCancel);   // absent is fine: a stale request is all we drop
+    (void)request.job(request.fn);   // results show only in the status words
     // The job may have removed its file already; a failing rm is harmless.
     (void)to_system(request.removeCommand);
     showReadyPattern();
@@ -60,7 +60,7 @@ bool runRequestedJobs() {
     return ran;
 }
 
-}  // namespace
+}   // namespace
 
 // The files and nodes are tested again only when an entry of /tmp or /dev came or
 // went. Nothing else gives this loop work, so while both folders can be watched it

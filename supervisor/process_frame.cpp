@@ -20,7 +20,7 @@ constexpr const char* kDevMarker = "/bin/dev.cmd";
 constexpr const char* kConsoleLog = "/tmp/log.txt";
 constexpr const char* kVersionFile = "/dazuzorizizar";
 constexpr mode_t kConsoleLogMode = 0644;
-constexpr int kVersionLine = 128;        // the first line, at most 127 characters
+constexpr int kVersionLine = 128;   // the first line, at most 127 characters
 constexpr int kShmWords = kShmSize / 4;
 
 // Stands in for the segment in a process whose attach failed: the process goes
@@ -51,7 +51,7 @@ void printVersion() {
 void redirectConsole() {
     fderr = open(kConsoleLog, O_RDWR | O_CREAT, kConsoleLogMode);
     if (fderr < 0) {
-        perror("open /tmp/log.txt");       // the console stays where it was
+        perror("open /tmp/log.txt");   // the console stays where it was
     } else {
         // Redirected before the first line, so that the opening line and the echo
         // of the first command land in the log, in order, with nothing buffered.
@@ -61,18 +61,18 @@ void redirectConsole() {
         dup2(fderr, 2);
     }
     printf("ouverture du fichier log");
-    (void)to_system("umount /tmp/update");  // a leftover of an interrupted update
+    (void)to_system("umount /tmp/update");   // a leftover of an interrupted update
     printVersion();
 }
 
-}  // namespace
+}   // namespace
 
 void init() {
     if (fileexist(kDevMarker) != 0) redirectConsole();
     char command[32];
     for (int slot = 1; slot < kSlots; ++slot) {
         snprintf(command, sizeof command, "mkdir /tmp/tamvikel%d/", slot);
-        (void)to_system(command);           // an existing folder only leaves a message
+        (void)to_system(command);   // an existing folder only leaves a message
     }
     (void)to_system("mkdir /tmp/tamvikma1");
     (void)to_system("mkdir /tmp/update");

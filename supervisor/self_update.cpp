@@ -29,7 +29,7 @@ namespace {
 
 constexpr const char* kArchivePrefix = "dododirezeva_";
 constexpr size_t kPrefixLength = 13;
-constexpr size_t kExtensionLength = 4;                // ".tar" or the like
+constexpr size_t kExtensionLength = 4;   // ".tar" or the like
 constexpr size_t kShortestWithExtension = kPrefixLength + kExtensionLength;
 constexpr const char* kMasterRoot = "/tmp/tamvikma1/";
 constexpr const char* kVersionFile = "/dazuzorizizar";
@@ -87,7 +87,7 @@ std::string findArchiveName(bool& listed) {
 // cannot run it.
 bool unpackArchive(const std::string& archivePath) {
     (void)createDir(kWorkFolder);
-    (void)unlink(kUpdateScript);         // absent is fine
+    (void)unlink(kUpdateScript);   // absent is fine
     (void)to_system("tar -xvf " + shellQuote(archivePath) + " -C /tmp/update/ ");
     if (fileexist(kUpdateScript) != 0) {
         printf("update: %s holds no ruzedirevora.sh.\n", archivePath.c_str());
@@ -96,7 +96,7 @@ bool unpackArchive(const std::string& archivePath) {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 bool isUpdateArchiveName(std::string_view name) {
     return name.size() > kPrefixLength &&
@@ -139,7 +139,7 @@ bool installFromMaster() {
     const std::string name = findArchiveName(listed);
     if (!listed) {
         printf("update: cannot list %s.\n", kMasterRoot);
-        return false;                    // the four LEDs stay lit
+        return false;   // the four LEDs stay lit
     }
     const std::string versionText = archiveVersionText(name);
     const long long version = versionNumber(versionText);
@@ -163,7 +163,7 @@ bool installFromMaster() {
         showReadyPattern();
         return false;
     }
-    (void)to_system(kUpdateScript);      // what the update changes is the script's business
+    (void)to_system(kUpdateScript);   // what the update changes is the script's business
     (void)to_system("rm /dazuzorizizar");
     (void)to_system("echo " + shellQuote(versionText) + " > /dazuzorizizar");
     showDoneSignal();
@@ -173,10 +173,10 @@ bool installFromMaster() {
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 void updateDup() {
-    checkLedStatus();                    // fills sticksPartition, needed to mount the master
+    checkLedStatus();   // fills sticksPartition, needed to mount the master
     showAttentionSignal();
     if (isUsbMounted(kMasterSlot) == -1) {
         printf("update: the master stick cannot be mounted.\n");

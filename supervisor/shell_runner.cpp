@@ -20,9 +20,9 @@ namespace {
 constexpr const char* kConsoleLog = "/tmp/log.txt";
 constexpr const char* kEventLogs[] = {"/tmp/logM.txt", "/tmp/logC.txt", "/tmp/logH.txt"};
 constexpr mode_t kEventLogMode = 0644;   // readable by anyone who inspects the appliance
-constexpr size_t kEventTextMax = 199;    // the event text lives in a 200-byte buffer
-constexpr off_t kPiece = 299;            // the log is judged in pieces of 299 characters
-constexpr size_t kCommandPrefix = 10;    // an echo line is recognised by 10 characters
+constexpr size_t kEventTextMax = 199;   // the event text lives in a 200-byte buffer
+constexpr off_t kPiece = 299;   // the log is judged in pieces of 299 characters
+constexpr size_t kCommandPrefix = 10;   // an echo line is recognised by 10 characters
 constexpr const char* kSizeMessage = "mkfs.vfat: Attempting to create a too large file system";
 constexpr size_t kSizeMessageLength = 55;
 constexpr off_t kScanBlock = 64 * 1024;
@@ -32,13 +32,16 @@ constexpr off_t kScanBlock = 64 * 1024;
 // length of that line, never the size of the log.
 bool lineStartBefore(int fd, off_t end, off_t& start) {
     static char block[kScanBlock];
-    off_t scanEnd = end - 1;                 // the line's own line end does not count
+    off_t scanEnd = end - 1;   // the line's own line end does not count
     while (scanEnd > 0) {
         const off_t from = scanEnd > kScanBlock ? scanEnd - kScanBlock : 0;
         const ssize_t got = pread(fd, block, static_cast<size_t>(scanEnd - from), from);
         if (got != scanEnd - from) return false;
         for (off_t i = got - 1; i >= 0; --i) {
-            if (block[i] == '\n') { start = from + i + 1; return true; }
+            if (block[i] == '\n') {
+                start = from + i + 1;
+                return true;
+            }
         }
         scanEnd = from;
     }
@@ -60,7 +63,7 @@ off_t lastPieceStart(off_t start, off_t end) {
     return start + ((end - start - 1) / kPiece) * kPiece;
 }
 
-}  // namespace
+}   // namespace
 
 bool readLastLogPieces(int fd, std::string& last, std::string& previous) {
     last.clear();
@@ -68,20 +71,20 @@ bool readLastLogPieces(int fd, std::string& last, std::string& previous) {
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
     const off_t size = st.st_size;
-    if (size == 0) return true;              // an empty log is one empty line
+    if (size == 0) return true;   // an empty log is one empty line
     off_t lineStart = 0;
     if (!lineStartBefore(fd, size, lineStart)) return false;
     const off_t lastStart = lastPieceStart(lineStart, size);
     if (!readPiece(fd, lastStart, size, last)) return false;
     if (lastStart > lineStart) return readPiece(fd, lastStart - kPiece, lastStart, previous);
-    if (lineStart == 0) return true;         // a single piece: nothing before it
+    if (lineStart == 0) return true;   // a single piece: nothing before it
     off_t previousStart = 0;
     if (!lineStartBefore(fd, lineStart, previousStart)) return false;
     return readPiece(fd, lastPieceStart(previousStart, lineStart), lineStart, previous);
 }
 
-int judgeLogPieces(const std::string& last, const std::string& previous,
-                   const std::string& cmd, const char** verdictText) {
+int judgeLogPieces(const std::string& last, const std::string& previous, const std::string& cmd,
+                   const char** verdictText) {
     *verdictText = "";
     if (strncasecmp(last.c_str(), kSizeMessage, kSizeMessageLength) == 0 ||
         strncasecmp(previous.c_str(), kSizeMessage, kSizeMessageLength) == 0)
@@ -89,12 +92,12 @@ int judgeLogPieces(const std::string& last, const std::string& previous,
     // A command shorter than ten characters is compared with its terminator: it
     // matches only a last line that is the bare command without line end.
     if (strncasecmp(last.c_str(), cmd.c_str(), kCommandPrefix) == 0) {
-        *verdictText = "succes checkLog";    // our own echo line: the command printed nothing
+        *verdictText = "succes checkLog";   // our own echo line: the command printed nothing
         return 0;
     }
     if (last.find("cannot remove") != std::string::npos &&
         last.find("No such file or directory") != std::string::npos) {
-        *verdictText = "succes";             // removing what is already gone is fine
+        *verdictText = "succes";   // removing what is already gone is fine
         return 0;
     }
     *verdictText = "failed checkLog";
@@ -102,12 +105,12 @@ int judgeLogPieces(const std::string& last, const std::string& previous,
 }
 
 void logEvt(const std::string& text, int process, int code) {
-    if (process < 0 || process > 2) return;  // workers keep no event log
+    if (process < 0 || process > 2) return;   // workers keep no event log
     const uintmax_t now = static_cast<uintmax_t>(time(nullptr));
-    const std::string line = std::to_string(now) + " - cmd on " + std::to_string(code) +
-                             " = " + text + "\n";
+    const std::string line =
+        std::to_string(now) + " - cmd on " + std::to_string(code) + " = " + text + "\n";
     Fd log{open(kEventLogs[process], O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kEventLogMode)};
-    if (log.fd < 0) return;                  // no event log is worth stopping for
+    if (log.fd < 0) return;   // no event log is worth stopping for
     // One write per line, so lines of different writers never mix.
     (void)!write(log.fd, line.data(), line.size());
 }

@@ -14,5 +14,5 @@ int checkLogLastLine(const std::string& cmd);
 bool readLastLogPieces(int fd, std::string& last, std::string& previous);
 // The verdict on a command from those two pieces: 0 success, -1 failure, -2 the
 // formatter's size message; *verdictText gets the event text ("" for none).
-int judgeLogPieces(const std::string& last, const std::string& previous,
-                   const std::string& cmd, const char** verdictText);
+int judgeLogPieces(const std::string& last, const std::string& previous, const std::string& cmd,
+                   const char** verdictText);

@@ -15,7 +15,7 @@ bool isTrimSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-}  // namespace
+}   // namespace
 
 char* substring(const char* str, int begin, int len) {
     const size_t length = str ? strlen(str) : 0;
@@ -27,7 +27,8 @@ char* substring(const char* str, int begin, int len) {
         return nullptr;
     }
     const size_t rest = length - static_cast<size_t>(begin);
-    const size_t count = (len < 0 || static_cast<size_t>(len) > rest) ? rest : static_cast<size_t>(len);
+    const size_t count =
+        (len < 0 || static_cast<size_t>(len) > rest) ? rest : static_cast<size_t>(len);
     char* copy = static_cast<char*>(malloc(count + 1));
     if (!copy) return nullptr;
     memcpy(copy, str + begin, count);
@@ -61,8 +62,10 @@ std::string shellQuote(std::string_view s) {
     // escaped and reopened. Newlines, $, backquotes and backslashes stay literal.
     std::string quoted = "'";
     for (char c : s) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
     }
     quoted += '\'';
     return quoted;

@@ -19,13 +19,13 @@ void setLine(int line, bool press) {
     fclose(f);
 }
 
-constexpr double kTap = 0.3;          // a short press, well below the 1 s of a shutdown hold
-constexpr double kFirmPress = 1.5;    // a job button held until the daemon takes the request
-constexpr double kClearHold = 1.0;    // the daemon reads the clear button five times, 200 ms apart
+constexpr double kTap = 0.3;   // a short press, well below the 1 s of a shutdown hold
+constexpr double kFirmPress = 1.5;   // a job button held until the daemon takes the request
+constexpr double kClearHold = 1.0;   // the daemon reads the clear button five times, 200 ms apart
 constexpr double kPromptWait = 2.5;   // its confirmation window is 3 s once LED3 is lit
-constexpr double kLetGo = 0.5;        // it looks every 100 ms for the release before the press
+constexpr double kLetGo = 0.5;   // it looks every 100 ms for the release before the press
 
-}  // namespace
+}   // namespace
 
 void Buttons::add(int line, bool press, double minS, double maxS, std::function<bool()> done,
                   std::string say) {
@@ -38,7 +38,9 @@ void Buttons::job(int line, bool withShift) {
     if (withShift) add(kShift, true, 0.2, 0.2, nullptr, "holding shift");
     // Let go once the daemon took the request; with the master alone a distribute
     // press starts an update and no job file ever comes.
-    add(line, true, 0.1, kFirmPress, [this, plain] { return view_.jobFile[plain] || view_.jobFile[plain + 4]; },
+    add(
+        line, true, 0.1, kFirmPress,
+        [this, plain] { return view_.jobFile[plain] || view_.jobFile[plain + 4]; },
         "pressing " + name + (withShift ? " with shift held" : ""));
     add(line, false, 0, 0);
     if (withShift) add(kShift, false, 0, 0);
@@ -46,11 +48,13 @@ void Buttons::job(int line, bool withShift) {
 
 void Buttons::clear(bool withShift) {
     if (withShift) add(kShift, true, 0.2, 0.2, nullptr, "holding shift");
-    add(kClear, true, kClearHold, kPromptWait, [this] { return view_.function[2].lit; },
+    add(
+        kClear, true, kClearHold, kPromptWait, [this] { return view_.function[2].lit; },
         "clear: holding until the LED3 prompt");
     add(kClear, false, kLetGo, kLetGo, nullptr, "clear: letting go");
     if (withShift) add(kShift, false, 0, 0);
-    add(kClear, true, 0.1, kFirmPress, [this] { return view_.jobFile[3] || view_.jobFile[7]; },
+    add(
+        kClear, true, 0.1, kFirmPress, [this] { return view_.jobFile[3] || view_.jobFile[7]; },
         "clear: pressing again");
     add(kClear, false, 0, 0);
 }
@@ -61,7 +65,8 @@ void Buttons::tapShift() {
 }
 
 void Buttons::holdShiftLong() {
-    add(kShift, true, 0, 120, [this] { return view_.shutdownRan; }, "holding shift: shutdown");
+    add(
+        kShift, true, 0, 120, [this] { return view_.shutdownRan; }, "holding shift: shutdown");
     add(kShift, false, 0, 0, nullptr, "shift released");
 }
 
@@ -110,7 +115,8 @@ void Sticks::tick(std::string& say) {
     if (child_ == 0) {
         // The tree goes to a file of its own; everything else is for the log.
         const bool tree = running_.args[0] == "tree";
-        const int out = open(tree ? kTreeFile : kLogFile, O_WRONLY | O_CREAT | (tree ? O_TRUNC : O_APPEND), 0644);
+        const int out = open(tree ? kTreeFile : kLogFile,
+                             O_WRONLY | O_CREAT | (tree ? O_TRUNC : O_APPEND), 0644);
         const int log = open(kLogFile, O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int none = open("/dev/null", O_RDONLY);
         dup2(none, 0);
@@ -125,4 +131,4 @@ void Sticks::tick(std::string& say) {
     if (child_ < 0) say = "cannot start the stick tool";
 }
 
-}  // namespace panel
+}   // namespace panel

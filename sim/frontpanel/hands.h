@@ -28,10 +28,10 @@ class Buttons {
 public:
     explicit Buttons(const View& view) : view_(view) {}
     // Gestures queue up: a shift typed right after d cancels the job d started.
-    void job(int line, bool withShift);       // distribute, collect
-    void clear(bool withShift);               // hold, let go, press again
-    void tapShift();                          // dismiss or cancel
-    void holdShiftLong();                     // shutdown
+    void job(int line, bool withShift);   // distribute, collect
+    void clear(bool withShift);   // hold, let go, press again
+    void tapShift();   // dismiss or cancel
+    void holdShiftLong();   // shutdown
     void tick(double now, std::string& say);
     void releaseAll();
 
@@ -51,7 +51,7 @@ public:
     void queue(int slot, std::vector<std::string> args, std::string what);
     void tick(std::string& say);
     bool idle() const { return child_ < 0 && todo_.empty(); }
-    std::string note[kSlots];                       // what the panel last did to a slot
+    std::string note[kSlots];   // what the panel last did to a slot
     static constexpr const char* kTreeFile = "/sim/panel-tree.txt";
     static constexpr const char* kLogFile = "/sim/panel-sticks.log";
 
@@ -66,4 +66,4 @@ private:
     Op running_;
 };
 
-}  // namespace panel
+}   // namespace panel

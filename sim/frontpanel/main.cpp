@@ -86,24 +86,49 @@ void stickKey(Panel& p, int key) {
     const int slot = p.screen.selected;
     const std::string s = std::to_string(slot);
     switch (key) {
-    case 'm': plug(p.sticks, slot, "master"); break;
-    case 'u': plug(p.sticks, slot, "update"); break;
-    case 'n': plug(p.sticks, slot, "empty"); break;
-    case 'w': plug(p.sticks, slot, "work"); break;
-    case 'l': plug(p.sticks, slot, "labelled"); break;
-    case 't': plug(p.sticks, slot, "small"); break;
-    case 'f': plug(p.sticks, slot, "full"); break;
-    case 'p': p.sticks.queue(slot, {"pull", s}, "pulled"); break;
-    case 'b': p.sticks.queue(slot, {"replug", s}, "put back"); break;
-    case 'a': p.sticks.queue(slot, {"answer", s}, "answers written"); break;
-    case 'h': p.sticks.queue(slot, {"hang", s}, "hung"); break;
-    case 'r': p.sticks.queue(slot, {"resume", s}, "resumed"); break;
-    case 'v':
-        p.screen.showTree = !p.screen.showTree;
-        p.screen.treeSlot = slot;
-        if (p.screen.showTree) p.sticks.queue(slot, {"tree", s}, "reading folders");
-        break;
-    default: break;
+        case 'm':
+            plug(p.sticks, slot, "master");
+            break;
+        case 'u':
+            plug(p.sticks, slot, "update");
+            break;
+        case 'n':
+            plug(p.sticks, slot, "empty");
+            break;
+        case 'w':
+            plug(p.sticks, slot, "work");
+            break;
+        case 'l':
+            plug(p.sticks, slot, "labelled");
+            break;
+        case 't':
+            plug(p.sticks, slot, "small");
+            break;
+        case 'f':
+            plug(p.sticks, slot, "full");
+            break;
+        case 'p':
+            p.sticks.queue(slot, {"pull", s}, "pulled");
+            break;
+        case 'b':
+            p.sticks.queue(slot, {"replug", s}, "put back");
+            break;
+        case 'a':
+            p.sticks.queue(slot, {"answer", s}, "answers written");
+            break;
+        case 'h':
+            p.sticks.queue(slot, {"hang", s}, "hung");
+            break;
+        case 'r':
+            p.sticks.queue(slot, {"resume", s}, "resumed");
+            break;
+        case 'v':
+            p.screen.showTree = !p.screen.showTree;
+            p.screen.treeSlot = slot;
+            if (p.screen.showTree) p.sticks.queue(slot, {"tree", s}, "reading folders");
+            break;
+        default:
+            break;
     }
 }
 
@@ -111,16 +136,36 @@ void stickKey(Panel& p, int key) {
 bool handleKey(Panel& p, int key) {
     const bool shift = p.screen.shiftArmed;
     switch (key) {
-    case 'q': return false;
-    case KEY_LEFT: p.screen.selected = (p.screen.selected + kSlots - 1) % kSlots; return true;
-    case KEY_RIGHT: case '\t': p.screen.selected = (p.screen.selected + 1) % kSlots; return true;
-    case 'S': p.screen.shiftArmed = !shift; return true;
-    case 'd': p.buttons.job(kDistribute, shift); break;
-    case 'c': p.buttons.job(kCollect, shift); break;
-    case 'e': p.buttons.clear(shift); break;
-    case 's': p.buttons.tapShift(); return true;
-    case 'X': p.buttons.holdShiftLong(); return true;
-    default: stickKey(p, key); return true;
+        case 'q':
+            return false;
+        case KEY_LEFT:
+            p.screen.selected = (p.screen.selected + kSlots - 1) % kSlots;
+            return true;
+        case KEY_RIGHT:
+        case '\t':
+            p.screen.selected = (p.screen.selected + 1) % kSlots;
+            return true;
+        case 'S':
+            p.screen.shiftArmed = !shift;
+            return true;
+        case 'd':
+            p.buttons.job(kDistribute, shift);
+            break;
+        case 'c':
+            p.buttons.job(kCollect, shift);
+            break;
+        case 'e':
+            p.buttons.clear(shift);
+            break;
+        case 's':
+            p.buttons.tapShift();
+            return true;
+        case 'X':
+            p.buttons.holdShiftLong();
+            return true;
+        default:
+            stickKey(p, key);
+            return true;
     }
     p.screen.shiftArmed = false;   // it went down with this button
     return true;
@@ -136,7 +181,7 @@ std::string daemonState(pid_t pid) {
     return ended;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -9,12 +9,15 @@ namespace {
 constexpr int kWantedColumns = 100, kWantedLines = 36;
 
 constexpr const char* kLegend[] = {
-    "Buttons  d distribute   c collect   e clear (held ~1 s until LED3 lights, let go, press again)",
-    "         s shift: dismisses a result, cancels a running job   S shift held with the next button",
+    "Buttons  d distribute   c collect   e clear (held ~1 s until LED3 lights, let go, press "
+    "again)",
+    "         s shift: dismisses a result, cancels a running job   S shift held with the next "
+    "button",
     "           (d/c/e become whole-stick jobs)   X shift held long: shutdown",
     "Sticks   <- -> Tab: slot   m master   u master+update   n empty   w with work   l labelled",
     "         a the student writes answers on the stick in the slot",
-    "         t too small   f full   p pull   b put back   h hang   r resume   v folders/log   q quit",
+    "         t too small   f full   p pull   b put back   h hang   r resume   v folders/log   q "
+    "quit",
 };
 
 void lamp(int y, int x, const char* name, const Lamp& l) {
@@ -26,7 +29,8 @@ void lamp(int y, int x, const char* name, const Lamp& l) {
 }
 
 void drawLeds(const View& view, double now) {
-    const char* names[kFunctionLeds] = {"LED1 distribute", "LED2 collect", "LED3 clear", "LED4 shift"};
+    const char* names[kFunctionLeds] = {"LED1 distribute", "LED2 collect", "LED3 clear",
+                                        "LED4 shift"};
     mvprintw(2, 0, "Function LEDs");
     for (int i = 0; i < kFunctionLeds; ++i) lamp(2, 15 + 20 * i, names[i], view.function[i]);
     mvprintw(3, 2, "means: %s", patternInWords(view).c_str());
@@ -35,7 +39,8 @@ void drawLeds(const View& view, double now) {
     lamp(5, 12, "master", view.stick[0]);
     for (int slot = 1; slot < kSlots; ++slot) {
         const int row = slot <= 8 ? 5 : 6, column = (slot - 1) % 8;
-        const std::string name = std::to_string(slot) + (view.stick[slot].blinking(now) ? "~" : " ");
+        const std::string name =
+            std::to_string(slot) + (view.stick[slot].blinking(now) ? "~" : " ");
         lamp(row, 25 + 8 * column, name.c_str(), view.stick[slot]);
     }
     mvprintw(7, 12, "(~ blinks: slow = working, fast = failed)");
@@ -59,7 +64,8 @@ void drawLower(const Screen& screen, int top) {
     const int rows = LINES - top - 1;
     if (rows < 2) return;
     const bool tree = screen.showTree;
-    mvprintw(top, 0, tree ? "Folders of stick %d (v: back to the console log)" : "Console log /tmp/log.txt",
+    mvprintw(top, 0,
+             tree ? "Folders of stick %d (v: back to the console log)" : "Console log /tmp/log.txt",
              screen.treeSlot);
     const auto lines = tailOf(tree ? Sticks::kTreeFile : "/tmp/log.txt", tree ? 400 : rows - 1);
     // Folders read top down in columns; the log shows its newest lines.
@@ -68,12 +74,12 @@ void drawLower(const Screen& screen, int top) {
         const int row = static_cast<int>(i) % (rows - 1), column = static_cast<int>(i) / (rows - 1);
         if (!tree && column > 0) break;
         if ((column + 1) * columnWidth > COLS && tree) break;
-        mvprintw(top + 1 + row, tree ? column * columnWidth : 0, "%-.*s", tree ? columnWidth - 1 : COLS - 1,
-                 lines[i].c_str());
+        mvprintw(top + 1 + row, tree ? column * columnWidth : 0, "%-.*s",
+                 tree ? columnWidth - 1 : COLS - 1, lines[i].c_str());
     }
 }
 
-}  // namespace
+}   // namespace
 
 void draw(const View& view, const Sticks& sticks, const Screen& screen, double now) {
     erase();
@@ -93,4 +99,4 @@ void draw(const View& view, const Sticks& sticks, const Screen& screen, double n
     refresh();
 }
 
-}  // namespace panel
+}   // namespace panel

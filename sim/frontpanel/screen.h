@@ -9,14 +9,14 @@
 namespace panel {
 
 struct Screen {
-    int selected = 0;              // the slot the stick keys act on
-    bool shiftArmed = false;       // shift goes down with the next button
-    bool showTree = false;         // the lower part shows the selected stick's folders
+    int selected = 0;   // the slot the stick keys act on
+    bool shiftArmed = false;   // shift goes down with the next button
+    bool showTree = false;   // the lower part shows the selected stick's folders
     int treeSlot = 0;
     std::string message;
-    std::string daemon;            // "running" or how it ended
+    std::string daemon;   // "running" or how it ended
 };
 
 void draw(const View& view, const Sticks& sticks, const Screen& screen, double now);
 
-}  // namespace panel
+}   // namespace panel

@@ -20,7 +20,8 @@ int main() {
         return 1;
     }
     const auto* words = static_cast<const int32_t*>(at);
-    for (int i = 0; i < kUsedWords; ++i) printf("%s%d:%d", i ? " " : "", i, static_cast<int>(words[i]));
+    for (int i = 0; i < kUsedWords; ++i)
+        printf("%s%d:%d", i ? " " : "", i, static_cast<int>(words[i]));
     printf("\n");
     return 0;
 }

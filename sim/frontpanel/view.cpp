@@ -15,12 +15,17 @@ namespace {
 
 constexpr key_t kSegmentKey = 123654;
 constexpr const char* kFunctionLedFiles[kFunctionLeds] = {
-    "/sys/class/gpio/gpio68/value", "/sys/class/gpio/gpio110/value",
-    "/sys/class/gpio/gpio14/value", "/sys/class/gpio/gpio13/value"};
+    "/sys/class/gpio/gpio68/value", "/sys/class/gpio/gpio110/value", "/sys/class/gpio/gpio14/value",
+    "/sys/class/gpio/gpio13/value"};
 constexpr const char* kMasterLedFile = "/sys/class/gpio/gpio71/value";
 constexpr const char* kBoardLog = "/sim/calls/board.log";   // the kernel's record of the chip
-constexpr const char* kJobNames[8] = {"", "distribute", "collect", "clear", "",
-                                      "distribute whole sticks", "collect whole sticks",
+constexpr const char* kJobNames[8] = {"",
+                                      "distribute",
+                                      "collect",
+                                      "clear",
+                                      "",
+                                      "distribute whole sticks",
+                                      "collect whole sticks",
                                       "clear whole sticks"};
 
 bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -60,7 +65,7 @@ std::string lastBoardLine() {
     return "";
 }
 
-}  // namespace
+}   // namespace
 
 void Lamp::set(bool on, double now) {
     if (on == lit) return;
@@ -83,7 +88,8 @@ bool decodeBoardLine(const std::string& line, std::array<bool, kSlots>& lit) {
     unsigned first = 0, second = 0;
     const size_t at = line.find("smbus_write: i2c-0 a=027 ");
     if (at == std::string::npos ||
-        sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &first, &second) != 2)
+        sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &first,
+               &second) != 2)
         return false;
     for (int p = 1; p < kSlots; ++p) {
         const unsigned byte = p <= 8 ? first : second;
@@ -94,7 +100,8 @@ bool decodeBoardLine(const std::string& line, std::array<bool, kSlots>& lit) {
 }
 
 void readAppliance(View& view, double now) {
-    for (int i = 0; i < kFunctionLeds; ++i) view.function[i].set(valueLit(kFunctionLedFiles[i]), now);
+    for (int i = 0; i < kFunctionLeds; ++i)
+        view.function[i].set(valueLit(kFunctionLedFiles[i]), now);
     std::array<bool, kSlots> lit{};
     if (decodeBoardLine(lastBoardLine(), lit)) {
         for (int slot = 1; slot < kSlots; ++slot) view.stick[slot].set(lit[slot], now);
@@ -155,27 +162,38 @@ std::string patternInWords(const View& view) {
         if (!view.ran[job]) return std::string(kJobNames[job]) + " asked: starting";
         return std::string(kJobNames[job]) + " finished: " +
                (anyFailure(view) ? "a stick FAILED, LED blinks: look at the stick LEDs"
-                                 : "every stick served, LED steady") + "  (s dismisses)";
+                                 : "every stick served, LED steady") +
+               "  (s dismisses)";
     }
     const bool all = led[0].lit && led[1].lit && led[2].lit && led[3].lit;
     if (all) return "all four lit: update at work (or the daemon stopped on an error)";
     // The clear prompt lights LED3 on top of the ready pattern.
-    if (led[0].lit && led[1].lit && !led[3].lit) return led[2].lit ? "clear prompt: let go, then press again" : "ready";
-    if (!led[0].lit && !led[1].lit && !led[2].lit && !led[3].lit) return "all dark: busy, or update signal";
+    if (led[0].lit && led[1].lit && !led[3].lit)
+        return led[2].lit ? "clear prompt: let go, then press again" : "ready";
+    if (!led[0].lit && !led[1].lit && !led[2].lit && !led[3].lit)
+        return "all dark: busy, or update signal";
     return "changing...";
 }
 
 const char* codeInWords(int code) {
     switch (code) {
-    case 0: return "no stick";
-    case 2: return "present";
-    case 3: return "working";
-    case 4: return "done";
-    case 5: return "LOST";
-    case 6: return "FOLDERS MISSING";
-    case 7: return "FAILED";
-    default: return "-";
+        case 0:
+            return "no stick";
+        case 2:
+            return "present";
+        case 3:
+            return "working";
+        case 4:
+            return "done";
+        case 5:
+            return "LOST";
+        case 6:
+            return "FOLDERS MISSING";
+        case 7:
+            return "FAILED";
+        default:
+            return "-";
     }
 }
 
-}  // namespace panel
+}   // namespace panel

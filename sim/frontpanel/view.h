@@ -9,7 +9,7 @@
 namespace panel {
 
 constexpr int kSlots = 17;
-constexpr int kFunctionLeds = 4;          // LED1 distribute .. LED4 shift
+constexpr int kFunctionLeds = 4;   // LED1 distribute .. LED4 shift
 // Seconds within which two changes make a stick LED blink: a slow blink holds each
 // state for four board frames, and a loaded appliance draws a frame a second.
 constexpr double kBlinkWindow = 10;
@@ -17,18 +17,18 @@ constexpr double kBlinkWindow = 10;
 // One lamp and when it last changed, so a steady lamp can be told from a blinking one.
 struct Lamp {
     bool lit = false;
-    double changed[2] = {-100, -100};     // the last two changes, newest first
+    double changed[2] = {-100, -100};   // the last two changes, newest first
     void set(bool on, double now);
     bool blinking(double now) const { return now - changed[1] < kBlinkWindow; }
 };
 
 struct View {
     std::array<Lamp, kFunctionLeds> function;   // LED1 .. LED4
-    std::array<Lamp, kSlots> stick;             // by slot, decoded from the board
-    std::array<int, kSlots> word{};             // status words, by slot
+    std::array<Lamp, kSlots> stick;   // by slot, decoded from the board
+    std::array<int, kSlots> word{};   // status words, by slot
     bool wordsKnown = false;
-    std::array<bool, 8> jobFile{};              // /tmp/btN.cmd, N = 1..7
-    std::array<bool, 8> marker{};               // /tmp/showresultN.cmd; [0] the display marker
+    std::array<bool, 8> jobFile{};   // /tmp/btN.cmd, N = 1..7
+    std::array<bool, 8> marker{};   // /tmp/showresultN.cmd; [0] the display marker
     // Job N's file was seen under its marker: the marker then stands for a result,
     // not for a request whose job file the button process has yet to write.
     std::array<bool, 8> ran{};
@@ -61,4 +61,4 @@ bool anyFailure(const View& view);
 // The meaning of a stick status code.
 const char* codeInWords(int code);
 
-}  // namespace panel
+}   // namespace panel

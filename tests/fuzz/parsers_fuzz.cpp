@@ -15,7 +15,13 @@
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 
-#define CHECK(cond) do { if (!(cond)) { fprintf(stderr, "property broken: %s\n", #cond); abort(); } } while (0)
+#define CHECK(cond)                                          \
+    do {                                                     \
+        if (!(cond)) {                                       \
+            fprintf(stderr, "property broken: %s\n", #cond); \
+            abort();                                         \
+        }                                                    \
+    } while (0)
 
 using std::string;
 
@@ -55,11 +61,14 @@ void list_line_fuzz(const string& in) {
         CHECK(piece == list.substr(at, end - at).c_str());
         at = end;
         const size_t first = piece.find_first_not_of(" \t\n\v\f\r");
-        CHECK(trimmedEntry(piece) == (first == string::npos ? "" : piece.substr(first,
-              piece.find_last_not_of(" \t\n\v\f\r") + 1 - first)));
+        CHECK(trimmedEntry(piece) ==
+              (first == string::npos
+                   ? ""
+                   : piece.substr(first, piece.find_last_not_of(" \t\n\v\f\r") + 1 - first)));
         const string line = piece.substr(0, piece.find_last_not_of("\r\n") + 1);
-        CHECK(fileListSelects(withoutLineEnd(piece), name) == (!line.empty() && name.size() + 1 >= line.size() &&
-                                              !strncasecmp(name.c_str(), line.c_str(), line.size() - 1)));
+        CHECK(fileListSelects(withoutLineEnd(piece), name) ==
+              (!line.empty() && name.size() + 1 >= line.size() &&
+               !strncasecmp(name.c_str(), line.c_str(), line.size() - 1)));
     }
     CHECK(at == list.size());
     close(fd);
@@ -68,7 +77,8 @@ void list_line_fuzz(const string& in) {
 // A directory entry's name: the archive prefix in any case; the version like atoi, but saturating.
 void archive_name_fuzz(const string& in) {
     const string name = in.substr(0, 255).c_str();
-    CHECK(isUpdateArchiveName(name) == (name.size() > 13 && !strncasecmp(name.c_str(), "dododirezeva_", 13)));
+    CHECK(isUpdateArchiveName(name) ==
+          (name.size() > 13 && !strncasecmp(name.c_str(), "dododirezeva_", 13)));
     for (const string& t : {name, archiveVersionText(name)})
         CHECK(versionNumber(t) == std::max(strtoll(t.c_str(), nullptr, 10), -LLONG_MAX));
 }
@@ -82,7 +92,8 @@ void log_tail_fuzz(const string& in) {
     FILE* whole = fopen(("/proc/self/fd/" + std::to_string(fd)).c_str(), "r");
     for (char piece[300]; fgets(piece, sizeof piece, whole); last = piece) previous = last;
     fclose(whole);
-    CHECK(readLastLogPieces(fd, tailLast, tailPrevious) && tailLast == last && tailPrevious == previous);
+    CHECK(readLastLogPieces(fd, tailLast, tailPrevious) && tailLast == last &&
+          tailPrevious == previous);
     close(fd);
 }
 

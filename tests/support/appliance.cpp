@@ -34,7 +34,8 @@ std::string gpioPath(int gpio) { return "/sys/class/gpio/gpio" + std::to_string(
 // Writes a GPIO value in place, as sysfs does: a reader never sees it empty.
 void writeGpio(int gpio, const char* value) {
     const int fd = open(gpioPath(gpio).c_str(), O_WRONLY);
-    if (fd < 0 || pwrite(fd, value, 2, 0) != 2) ADD_FAILURE() << "sim: cannot write " << gpioPath(gpio);
+    if (fd < 0 || pwrite(fd, value, 2, 0) != 2)
+        ADD_FAILURE() << "sim: cannot write " << gpioPath(gpio);
     if (fd >= 0) close(fd);
 }
 
@@ -51,7 +52,7 @@ int32_t* segment() {
     return words;
 }
 
-}  // namespace
+}   // namespace
 
 // Literal arguments: no shell reads a label or a path.
 bool stick(std::vector<std::string> args) {
@@ -72,23 +73,30 @@ bool stick(std::vector<std::string> args) {
 void pressButton(int gpio) { writeGpio(gpio, "0\n"); }
 void releaseButton(int gpio) { writeGpio(gpio, "1\n"); }
 std::string gpioValue(int gpio) { return readFile(gpioPath(gpio)).substr(0, 1); }
-void removeGpio(int gpio) { if (unlink(gpioPath(gpio).c_str()) != 0) ADD_FAILURE() << "sim: cannot remove " << gpioPath(gpio); }
+void removeGpio(int gpio) {
+    if (unlink(gpioPath(gpio).c_str()) != 0)
+        ADD_FAILURE() << "sim: cannot remove " << gpioPath(gpio);
+}
 
 std::string functionLeds() {
     std::string leds;
-    for (int gpio : {kLed4, kLed3, kLed2, kLed1}) leds += gpioValue(gpio).empty() ? "?" : gpioValue(gpio);
+    for (int gpio : {kLed4, kLed3, kLed2, kLed1})
+        leds += gpioValue(gpio).empty() ? "?" : gpioValue(gpio);
     return leds;
 }
 
 // The kernel's record of the LED expander (sim/lib/kernel-init): each write the chip took reads
-// "smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]", each run of i2cset "sched_process_exec".
+// "smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]", each run of i2cset
+// "sched_process_exec".
 std::vector<std::pair<int, int>> boardBytes() {
     std::vector<std::pair<int, int>> pairs;
     std::istringstream lines(readFile("/sim/calls/board.log"));
     for (std::string line; std::getline(lines, line);) {
         const size_t at = line.find("smbus_write: i2c-0 a=027 ");
-        if (unsigned reg, value; at != std::string::npos &&
-                                 sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &reg, &value) == 2)
+        if (unsigned reg, value;
+            at != std::string::npos &&
+            sscanf(line.c_str() + at, "smbus_write: i2c-0 a=027 f=%*x c=%x %*s l=1 [%x]", &reg,
+                   &value) == 2)
             pairs.emplace_back(reg, value);
     }
     return pairs;
@@ -97,14 +105,16 @@ std::vector<std::pair<int, int>> boardBytes() {
 int boardAttempts() {
     const std::string log = readFile("/sim/calls/board.log");
     int runs = 0;
-    for (size_t at = 0; (at = log.find("sched_process_exec:", at)) != std::string::npos; ++at) ++runs;
+    for (size_t at = 0; (at = log.find("sched_process_exec:", at)) != std::string::npos; ++at)
+        ++runs;
     return runs;
 }
 
 // The chip stays, its bus's device node goes: i2cset cannot reach the expander.
 void expanderAnswers(bool answers) {
     const char *node = "/dev/i2c-0", *away = "/dev/i2c-0.unplugged";
-    if (rename(answers ? away : node, answers ? node : away) != 0) ADD_FAILURE() << "sim: cannot move " << node;
+    if (rename(answers ? away : node, answers ? node : away) != 0)
+        ADD_FAILURE() << "sim: cannot move " << node;
 }
 
 int shimCalls(const std::string& shim) {
@@ -112,26 +122,36 @@ int shimCalls(const std::string& shim) {
     return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
 }
 
-int32_t word(int index) { int32_t* w = segment(); return w ? __atomic_load_n(&w[index], __ATOMIC_SEQ_CST) : 0; }
-void setWord(int index, int32_t value) { if (int32_t* w = segment()) __atomic_store_n(&w[index], value, __ATOMIC_SEQ_CST); }
+int32_t word(int index) {
+    int32_t* w = segment();
+    return w ? __atomic_load_n(&w[index], __ATOMIC_SEQ_CST) : 0;
+}
+void setWord(int index, int32_t value) {
+    if (int32_t* w = segment()) __atomic_store_n(&w[index], value, __ATOMIC_SEQ_CST);
+}
 
 pid_t startDaemon() {
     if (gDaemon > 0) stopDaemon();
-    const char *build = getenv("STICKDUP_DAEMON"), *runner = getenv("STICKDUP_EMULATOR");   // unset or empty: none
-    const std::string daemon = build && *build ? build : STICKDUP_DAEMON, emulator = runner ? runner : "";
+    const char *build = getenv("STICKDUP_DAEMON"),
+               *runner = getenv("STICKDUP_EMULATOR");   // unset or empty: none
+    const std::string daemon = build && *build ? build : STICKDUP_DAEMON,
+                      emulator = runner ? runner : "";
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         setsid();   // its own session: the workers lead groups of their own inside it
         if (chdir("/") != 0) _exit(126);
-        if (!emulator.empty()) execlp(emulator.c_str(), emulator.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
-        else execl(daemon.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
+        if (!emulator.empty())
+            execlp(emulator.c_str(), emulator.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
+        else
+            execl(daemon.c_str(), daemon.c_str(), static_cast<char*>(nullptr));
         fprintf(stderr, "sim: cannot start %s: %s\n", daemon.c_str(), strerror(errno));
         _exit(127);
     }
     if (pid < 0) ADD_FAILURE() << "sim: fork: " << strerror(errno);
     // Until the child has made its session, a kill of the session may miss it.
-    else waitFor([pid] { return getsid(pid) == pid; }, 10s);
+    else
+        waitFor([pid] { return getsid(pid) == pid; }, 10s);
     gDaemon = pid;
     return pid;
 }
@@ -142,7 +162,9 @@ static bool killSession(pid_t session) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
         const pid_t pid = atoi(entry.path().filename().c_str());
-        if (pid > 0 && getsid(pid) == session) any = (kill(pid, SIGKILL), true);
+        if (pid <= 0 || getsid(pid) != session) continue;
+        (void)kill(pid, SIGKILL);
+        any = true;
     }
     return any;
 }
@@ -161,7 +183,8 @@ void stopDaemon() {
 
 struct stat lstatOf(const std::string& path) {
     struct stat st {};
-    return (void)lstat(path.c_str(), &st), st;
+    (void)lstat(path.c_str(), &st);
+    return st;
 }
 
 std::string readFile(const std::string& path) {
@@ -177,14 +200,18 @@ std::string shellOutput(const std::string& command) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
     for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-    return pipe && pclose(pipe), out;
+    if (pipe) (void)pclose(pipe);
+    return out;
 }
 
 bool listAsMounted(std::initializer_list<int> slots) {
     std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
-    for (int slot : slots)
-        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n", (void)mkdir(mountPointOf(slot).c_str(), 0777);
-    return writeFile("/sim/bin/mount", script + "fi\nexec /usr/bin/mount \"$@\"\n") && !chmod("/sim/bin/mount", 0755);
+    for (int slot : slots) {
+        script += "echo 'fake on " + mountPointOf(slot) + " type vfat (rw)'\n";
+        (void)mkdir(mountPointOf(slot).c_str(), 0777);
+    }
+    return writeFile("/sim/bin/mount", script + "fi\nexec /usr/bin/mount \"$@\"\n") &&
+           !chmod("/sim/bin/mount", 0755);
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
@@ -196,4 +223,4 @@ bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeou
     return true;
 }
 
-}  // namespace sim
+}   // namespace sim

@@ -1,6 +1,6 @@
 // Test support for the simulated appliance (sim/appliance): every test binary runs in a fresh one
-// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also an emulated computer with FAT sticks
-// on loop + device-mapper). A failing step is reported as a test failure where it happens.
+// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also an emulated computer with FAT
+// sticks on loop + device-mapper). A failing step is reported as a test failure where it happens.
 #pragma once
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -25,13 +25,14 @@ bool stick(std::vector<std::string> args);
 constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;
 void pressButton(int gpio);
 void releaseButton(int gpio);
-std::string gpioValue(int gpio);           // first character of the value file, "" if none
-void removeGpio(int gpio);                 // the value file vanishes (fatal-path tests)
-std::string functionLeds();                // "LED4 LED3 LED2 LED1", e.g. "0011"
-std::vector<std::pair<int, int>> boardBytes();   // what the expander chip took (KERNEL), oldest first
-int boardAttempts();                       // how often i2cset ran (KERNEL), answered or not
-void expanderAnswers(bool answers);        // false: the expander cannot be reached until true
-int shimCalls(const std::string& shim);    // how often "reboot" / "shutdown" ran
+std::string gpioValue(int gpio);   // first character of the value file, "" if none
+void removeGpio(int gpio);   // the value file vanishes (fatal-path tests)
+std::string functionLeds();   // "LED4 LED3 LED2 LED1", e.g. "0011"
+std::vector<std::pair<int, int>>
+boardBytes();   // what the expander chip took (KERNEL), oldest first
+int boardAttempts();   // how often i2cset ran (KERNEL), answered or not
+void expanderAnswers(bool answers);   // false: the expander cannot be reached until true
+int shimCalls(const std::string& shim);   // how often "reboot" / "shutdown" ran
 
 // ---- The shared status segment, the daemon, files --------------------------------
 int32_t word(int index);
@@ -39,7 +40,7 @@ void setWord(int index, int32_t value);
 // The daemon as at boot (cwd "/", its own process group); STICKDUP_DAEMON and
 // STICKDUP_EMULATOR name another build and the program that runs it (an ARM one).
 pid_t startDaemon();
-void stopDaemon();                         // kill the whole process family, wait for it
+void stopDaemon();   // kill the whole process family, wait for it
 struct stat lstatOf(const std::string& path);   // all zero when nothing is there
 inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }   // a link too
 std::string readFile(const std::string& path);
@@ -53,4 +54,4 @@ bool listAsMounted(std::initializer_list<int> slots);
 // Polls cond every 20 ms until it holds or the timeout passes; never a fixed sleep.
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
 
-}  // namespace sim
+}   // namespace sim

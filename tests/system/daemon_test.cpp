@@ -1,4 +1,5 @@
-// The daemon as at boot, the tests in order on one appliance; sticks are device nodes or status words.
+// The daemon as at boot, the tests in order on one appliance; sticks are device nodes or status
+// words.
 #include <gtest/gtest.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
@@ -20,18 +21,21 @@ pid_t gDaemon = -1;
 using sim::exists;
 
 bool until(const std::function<bool()>& cond) { return sim::waitFor(cond, 60s); }
-bool ledsAre(const std::string& leds) { return until([&] { return sim::functionLeds() == leds; }); }
+bool ledsAre(const std::string& leds) {
+    return until([&] { return sim::functionLeds() == leds; });
+}
 bool exitsWith(int code) {
     int status = -1;
-    return until([&] { return waitpid(gDaemon, &status, WNOHANG) == gDaemon; }) && WIFEXITED(status) &&
-           WEXITSTATUS(status) == code;
+    return until([&] { return waitpid(gDaemon, &status, WNOHANG) == gDaemon; }) &&
+           WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
 // A cancel left from before is dropped, then every job file runs in the runner's order (without
 // sticks each ends at once). The development marker keeps the console where it was.
 TEST(Daemon, JobFilesRunInOrderAfterAStaleCancelIsDropped) {
     ASSERT_TRUE(sim::touch("/bin/dev.cmd"));
-    for (int job : {4, 7, 6, 5, 3, 2, 1}) ASSERT_TRUE(sim::touch("/tmp/bt" + std::to_string(job) + ".cmd"));
+    for (int job : {4, 7, 6, 5, 3, 2, 1})
+        ASSERT_TRUE(sim::touch("/tmp/bt" + std::to_string(job) + ".cmd"));
     testing::internal::CaptureStdout();
     sim::startDaemon();
     EXPECT_TRUE(sim::waitFor([] { return !exists("/tmp/bt7.cmd"); }, 300s) && ledsAre("0011"));
@@ -39,7 +43,8 @@ TEST(Daemon, JobFilesRunInOrderAfterAStaleCancelIsDropped) {
     const std::string text = testing::internal::GetCapturedStdout();
     size_t at = 0;
     for (int job : {4, 1, 2, 3, 5, 6, 7})
-        EXPECT_NE(at = text.find("rm /tmp/bt" + std::to_string(job) + ".cmd", at), npos) << job << text;
+        EXPECT_NE(at = text.find("rm /tmp/bt" + std::to_string(job) + ".cmd", at), npos)
+            << job << text;
     EXPECT_EQ(text.find("ouverture du fichier log"), npos);
     EXPECT_FALSE(exists("/tmp/bt4.cmd") || exists("/tmp/log.txt"));
     ASSERT_EQ(unlink("/bin/dev.cmd"), 0);
@@ -50,7 +55,8 @@ TEST(Daemon, ConsoleFoldersSegmentProcessesAndPresence) {
     ASSERT_TRUE(sim::touch("/dev/tmvl3-part1"));
     gDaemon = sim::startDaemon();
     ASSERT_TRUE(until([] { return sim::functionLeds() == "0011" && sim::word(3) == 2; }));
-    // No zombie, and the daemon's two children (named as it is), from each "pid (name) state ppid ..."
+    // No zombie, and the daemon's two children (named as it is), from each "pid (name) state ppid
+    // ..."
     EXPECT_TRUE(until([] {
         const std::string comm = sim::readFile("/proc/" + std::to_string(gDaemon) + "/comm");
         const std::string name = "(" + comm.substr(0, comm.size() - 1) + ")";
@@ -65,34 +71,41 @@ TEST(Daemon, ConsoleFoldersSegmentProcessesAndPresence) {
         return zombies == 0 && children == 2;
     }));
     const std::string log = sim::consoleLog(), version = "version:4.2.1\n";
-    EXPECT_EQ(log.rfind("ouverture du fichier log"), 0u) << log;   // first, and nothing printed twice
+    EXPECT_EQ(log.rfind("ouverture du fichier log"), 0u)
+        << log;   // first, and nothing printed twice
     EXPECT_TRUE(log.find(version) != npos && log.find(version) == log.rfind(version)) << log;
-    for (int slot = 1; slot <= 16; ++slot) EXPECT_TRUE(exists("/tmp/tamvikel" + std::to_string(slot))) << slot;
+    for (int slot = 1; slot <= 16; ++slot)
+        EXPECT_TRUE(exists("/tmp/tamvikel" + std::to_string(slot))) << slot;
     EXPECT_TRUE(exists("/tmp/tamvikma1") && exists("/tmp/update"));
     shmid_ds info{};
     ASSERT_EQ(shmctl(shmget(123654, 0, 0), IPC_STAT, &info), 0);
-    EXPECT_EQ(std::make_pair(info.shm_segsz, info.shm_perm.mode & 0777), std::make_pair(size_t{436}, 0666u));
+    EXPECT_EQ(std::make_pair(info.shm_segsz, info.shm_perm.mode & 0777),
+              std::make_pair(size_t{436}, 0666u));
 
     // Under a result display the words keep the job's codes; it stays on for the tests below.
     // A presence refresh under way when the marker appears still ends: the display is on
     // once a word planted for an empty slot survives a second.
     ASSERT_TRUE(sim::touch("/tmp/showresult.cmd"));
-    ASSERT_TRUE(until([] { sim::setWord(6, 9); return !sim::waitFor([] { return sim::word(6) != 9; }, 1s); }));
+    ASSERT_TRUE(until([] {
+        sim::setWord(6, 9);
+        return !sim::waitFor([] { return sim::word(6) != 9; }, 1s);
+    }));
     sim::setWord(6, 0);
     ASSERT_TRUE(unlink("/dev/tmvl3-part1") == 0 && sim::touch("/dev/tmvl6-part1"));
     EXPECT_FALSE(sim::waitFor([] { return sim::word(3) != 2 || sim::word(6) != 0; }, 5s));
     ASSERT_EQ(unlink("/dev/tmvl6-part1"), 0);
 }
 
-// Slot 1 working (slow blink, first byte's bit 0), slot 9 failed (fast blink, bit 1); slot 3 (bit 4,
-// frozen since the display came on) and slot 5 (the second byte's bit 0) hold a present stick.
+// Slot 1 working (slow blink, first byte's bit 0), slot 9 failed (fast blink, bit 1); slot 3 (bit
+// 4, frozen since the display came on) and slot 5 (the second byte's bit 0) hold a present stick.
 TEST(Daemon, StickLedsBlinkByPhaseAndAFailureMakesTheResultBlink) {
     sim::setWord(1, 3), sim::setWord(9, 7), sim::setWord(5, 2);
     const size_t start = sim::boardBytes().size() + 1;   // skip a frame in flight
     ASSERT_TRUE(until([&] { return sim::boardBytes().size() >= start + 16; }));
     std::string seen;   // a digit a frame: 1 when slot 1 is lit, plus 2 when slot 9 is (active low)
     for (const auto& frame : sim::boardBytes()) seen += static_cast<char>('0' + (~frame.first & 3));
-    const std::string phases = "30202131";   // phases 0..7: slow lit in 0 and 5..7, fast in the even ones
+    const std::string phases =
+        "30202131";   // phases 0..7: slow lit in 0 and 5..7, fast in the even ones
     EXPECT_NE((phases + phases + phases).find(seen.substr(start, 16)), npos) << seen.substr(start);
 
     // A failure code makes the finished job's pattern blink; once every stick is done it is steady.
@@ -111,7 +124,8 @@ TEST(Daemon, StickLedsBlinkByPhaseAndAFailureMakesTheResultBlink) {
     const int failing = sim::boardAttempts();
     sim::setWord(5, 0);   // slot 5 dark
     // A few runs within seconds, where a board refreshed only every 30 s would show one at most.
-    EXPECT_TRUE(sim::waitFor([&] { return sim::boardAttempts() >= failing + 3; }, 10s)) << "not tried again";
+    EXPECT_TRUE(sim::waitFor([&] { return sim::boardAttempts() >= failing + 3; }, 10s))
+        << "not tried again";
     sim::expanderAnswers(true);
     std::this_thread::sleep_for(300ms);   // the frame that gets through
     EXPECT_LE(sentWithin(1500ms), 1u) << "sent on after the board answered";
@@ -122,23 +136,30 @@ TEST(Daemon, StickLedsBlinkByPhaseAndAFailureMakesTheResultBlink) {
     ASSERT_EQ(unlink("/tmp/showresult1.cmd"), 0);   // the display stays: two students present
 }
 
-// The hand on clear: P press, R release, h hold 400 ms, L light LED3 (to see the gesture end), 1 / 0 wait
-// for LED3 lit / dark. A request's marker stays; the wait outlasts the panel's 2 s pause.
+// The hand on clear: P press, R release, h hold 400 ms, L light LED3 (to see the gesture end), 1 /
+// 0 wait for LED3 lit / dark. A request's marker stays; the wait outlasts the panel's 2 s pause.
 TEST(Daemon, OnlyAConfirmedClearGestureAsksForTheClear) {
-    const struct { const char* hand; bool asks; } rows[] = {
-        {"LPhR0", false},   // released before the hold is over
-        {"P10R", false},    // held on through the prompt: a press without a release first
-        {"P1R0", false},    // released at the prompt, never pressed again
-        {"P1RhP", true}};
+    const struct {
+        const char* hand;
+        bool asks;
+    } rows[] = {{"LPhR0", false},   // released before the hold is over
+                {"P10R", false},   // held on through the prompt: a press without a release first
+                {"P1R0", false},   // released at the prompt, never pressed again
+                {"P1RhP", true}};
     for (const auto& row : rows) {
         for (const char* c = row.hand; *c; ++c) {
             if (*c == 'P' || *c == 'R') (*c == 'P' ? sim::pressButton : sim::releaseButton)(kClear);
             if (*c == 'h') std::this_thread::sleep_for(400ms);
-            if (*c == 'L') std::ofstream("/sys/class/gpio/gpio14/value", std::ios::in | std::ios::out) << "1\n";
-            EXPECT_TRUE((*c != '0' && *c != '1') || until([c] { return sim::gpioValue(sim::kLed3)[0] == *c; }))
+            if (*c == 'L')
+                std::ofstream("/sys/class/gpio/gpio14/value", std::ios::in | std::ios::out)
+                    << "1\n";
+            EXPECT_TRUE((*c != '0' && *c != '1') ||
+                        until([c] { return sim::gpioValue(sim::kLed3)[0] == *c; }))
                 << row.hand << " at " << *c;
         }
-        const auto asked = [] { return exists("/tmp/showresult3.cmd") || exists("/tmp/showresult7.cmd"); };
+        const auto asked = [] {
+            return exists("/tmp/showresult3.cmd") || exists("/tmp/showresult7.cmd");
+        };
         EXPECT_EQ(sim::waitFor(asked, row.asks ? 60s : 2500ms), row.asks) << row.hand;
     }
     sim::releaseButton(kClear);   // the clear without shift, ended at once for want of sticks
@@ -148,15 +169,20 @@ TEST(Daemon, OnlyAConfirmedClearGestureAsksForTheClear) {
 }
 
 // A dismissal writes the ready pattern while the LED process may still write the result it read a
-// moment before. Markers vanishing without a dismissal: the LED process itself must not leave it lit.
+// moment before. Markers vanishing without a dismissal: the LED process itself must not leave it
+// lit.
 TEST(Daemon, NoResultOutlivesItsMarkersThenShiftDismissesAndHeldShutsDown) {
-    ASSERT_TRUE(ledsAre("0100") && sim::touch("/dev/tmvl6-part1"));   // the clear's LED3; a stick to show
+    ASSERT_TRUE(ledsAre("0100") &&
+                sim::touch("/dev/tmvl6-part1"));   // the clear's LED3; a stick to show
     ASSERT_EQ(unlink("/tmp/showresult3.cmd") + unlink("/tmp/showresult.cmd"), 0);
-    EXPECT_TRUE(until([] { return sim::functionLeds() == "0011" && sim::word(6) == 2; }));   // words freed
+    EXPECT_TRUE(
+        until([] { return sim::functionLeds() == "0011" && sim::word(6) == 2; }));   // words freed
     ASSERT_TRUE(sim::touch("/tmp/showresult.cmd") && sim::touch("/tmp/showresult3.cmd"));
     sim::pressButton(kShift);
-    EXPECT_TRUE(until([] { return !exists("/tmp/showresult.cmd") && !exists("/tmp/showresult3.cmd"); }));
-    EXPECT_TRUE(ledsAre("0011") && sim::waitFor([] { return sim::shimCalls("shutdown") == 1; }, 120s));
+    EXPECT_TRUE(
+        until([] { return !exists("/tmp/showresult.cmd") && !exists("/tmp/showresult3.cmd"); }));
+    EXPECT_TRUE(ledsAre("0011") &&
+                sim::waitFor([] { return sim::shimCalls("shutdown") == 1; }, 120s));
     EXPECT_TRUE(exitsWith(0));
     sim::releaseButton(kShift);
 }
@@ -168,10 +194,11 @@ TEST(Daemon, AMissingValueFileEndsTheButtonProcess) {
         sim::removeGpio(line);
         gDaemon = sim::startDaemon();
         const std::string message = "Cannot open value file gpio" + std::to_string(line) + ".";
-        EXPECT_TRUE(until([&] { return sim::consoleLog().find(message) != npos; }) && exitsWith(1)) << message;
+        EXPECT_TRUE(until([&] { return sim::consoleLog().find(message) != npos; }) && exitsWith(1))
+            << message;
         EXPECT_EQ(sim::functionLeds(), leds) << message;
     }
     sim::stopDaemon();
 }
 
-}  // namespace
+}   // namespace

@@ -1,8 +1,9 @@
 // The real daemon in the simulated appliance with FAT sticks, driven through its buttons: a row of
-// scenarios.txt is one job run. Besides its own checks every row checks what no job may break: nothing left
-// mounted, the result pattern (blinking when a stick failed) until shift dismisses it, no file lost or
-// changed on a stick the job only reads, none written outside the folders it fills, every stick marked done
-// carrying its material unchanged, no command planted in stick text run. One appliance boot serves a group.
+// scenarios.txt is one job run. Besides its own checks every row checks what no job may break:
+// nothing left mounted, the result pattern (blinking when a stick failed) until shift dismisses it,
+// no file lost or changed on a stick the job only reads, none written outside the folders it fills,
+// every stick marked done carrying its material unchanged, no command planted in stick text run.
+// One appliance boot serves a group.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -30,10 +31,12 @@ using Files = std::vector<std::pair<std::string, std::string>>;   // path -> con
 namespace fs = std::filesystem;
 using sim::exists;
 constexpr int kShift = 3, kDistribute = 6, kCollect = 1, kClear = 0;
-constexpr auto kStep = 120s;    // a button's effect, a presence refresh
+constexpr auto kStep = 120s;   // a button's effect, a presence refresh
 constexpr auto npos = std::string::npos;
 
-struct Row { std::string group, name, sticks, job, faults, words, checks, id; };
+struct Row {
+    std::string group, name, sticks, job, faults, words, checks, id;
+};
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 // The parts of `text` between `sep`, trimmed; empty ones only when asked for.
@@ -77,10 +80,13 @@ std::vector<Row> loadRows() {
     std::ifstream table(STICKDUP_SCENARIOS);
     for (std::string line; std::getline(table, line);) {
         if (line.empty() || line[0] == '#') continue;
-        if (line[0] == ' ' && !lines.empty()) lines.back() += line;   // the row goes on
-        else lines.push_back(line);
+        if (line[0] == ' ' && !lines.empty())
+            lines.back() += line;   // the row goes on
+        else
+            lines.push_back(line);
     }
-    const std::string jobs = " distribute distribute-whole collect collect-whole clear clear-whole update ";
+    const std::string jobs =
+        " distribute distribute-whole collect collect-whole clear clear-whole update ";
     std::vector<Row> rows;
     std::map<std::string, int> seen;
     for (const std::string& line : lines) {
@@ -96,8 +102,12 @@ std::vector<Row> loadRows() {
     return rows;
 }
 
-bool under(const std::string& path, const std::string& folder) { return path.rfind(folder, 0) == 0; }
-bool endsWith(const std::string& s, const std::string& e) { return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0; }
+bool under(const std::string& path, const std::string& folder) {
+    return path.rfind(folder, 0) == 0;
+}
+bool endsWith(const std::string& s, const std::string& e) {
+    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+}
 std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
 // The kernel's node of the stick's file system (/dev/sdb1), as the stick tool recorded it.
@@ -109,7 +119,8 @@ std::string fsDevice(int slot) {
 }
 
 std::string stickLabel(int slot) {   // its bytes as the volume holds them now ("" when none)
-    std::string label = sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value " + fsDevice(slot) + " 2>/dev/null");
+    std::string label = sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value " +
+                                         fsDevice(slot) + " 2>/dev/null");
     if (!label.empty() && label.back() == '\n') label.pop_back();
     return label;
 }
@@ -118,20 +129,24 @@ std::string stickLabel(int slot) {   // its bytes as the volume holds them now (
 // writes and its clean flag are yet to come, and a stick pulled now is damaged.
 bool stillHeld(int slot) {
     const std::string node = fsDevice(slot);
-    const int fd = node.empty() ? -1 : open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        node.empty() ? -1 : open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
     const bool busy = fd < 0 && errno == EBUSY;
     if (fd >= 0) close(fd);
     return busy;
 }
 
-// Mounts the stick privately for the object's lifetime, straight through the kernel (a program per mount
-// costs tens of milliseconds in the emulated computer); root is "" when that failed.
+// Mounts the stick privately for the object's lifetime, straight through the kernel (a program per
+// mount costs tens of milliseconds in the emulated computer); root is "" when that failed.
 struct PrivateMount {
     explicit PrivateMount(int slot) {
         const std::string device = fsDevice(slot), dir = "/sim/mnt/" + std::to_string(slot);
         (void)mkdir(dir.c_str(), 0755);
-        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0) root = dir;
-        else ADD_FAILURE() << "cannot mount stick " << slot << " (" << device << "): " << strerror(errno);
+        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0)
+            root = dir;
+        else
+            ADD_FAILURE() << "cannot mount stick " << slot << " (" << device
+                          << "): " << strerror(errno);
     }
     ~PrivateMount() {
         // Lazily when busy: the private mount must be gone whatever happened inside.
@@ -173,8 +188,10 @@ Sums stickSums(int slot) {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(m.root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string path = it->path().string().substr(m.root.size() + 1);
-        if (it->is_directory(ec)) sums[path + "/"] = "dir";
-        else sums[path] = sum(sim::readFile(it->path()));
+        if (it->is_directory(ec))
+            sums[path + "/"] = "dir";
+        else
+            sums[path] = sum(sim::readFile(it->path()));
     }
     return sums;
 }
@@ -185,18 +202,30 @@ const std::map<std::string, Files> kContent = {
     {"work", {{"TAMVIK-OUT/answer.txt", "answer %"}, {"TAMVIK-OUT/sub/notes.txt", "notes %"}}},
     {"old", {{"old/work.txt", "old %"}, {"old.txt", "o"}}},
     {"dup", {{"dup.cfg", ""}}},
-    {"telvo", {{"TELVO/Maths-out/sheet.txt", "x^2"}, {"TELVO/Phys-OUT/lab/g.txt", "9.81"}, {"TELVO/notes-out", "a file"}}},
-    {"telvowork", {{"Maths-out/hw/1.txt", "hw %"}, {"Maths-in/sheet.txt", "given"}, {"keep.txt", "k"}}},
-    {"hostile", {{"TAMVIK-OUT/$(touch pwned1)", "1"}, {"TAMVIK-OUT/`touch pwned2`", "2"}, {"TAMVIK-OUT/x;touch pwned3", "3"},
-                 {"TAMVIK-OUT/& touch pwned4 &", "4"}, {"TAMVIK-OUT/it's a 'quote'", "q"}, {"TAMVIK-OUT/ lead blank", "b"},
-                 {"TAMVIK-OUT/élève — 学生.txt", "u"}, {"TAMVIK-OUT/-rf", "r"}, {"TAMVIK-OUT/zero", ""},
-                 {"TAMVIK-OUT/" + std::string(255, 'n'), "long"}}},
+    {"telvo",
+     {{"TELVO/Maths-out/sheet.txt", "x^2"},
+      {"TELVO/Phys-OUT/lab/g.txt", "9.81"},
+      {"TELVO/notes-out", "a file"}}},
+    {"telvowork",
+     {{"Maths-out/hw/1.txt", "hw %"}, {"Maths-in/sheet.txt", "given"}, {"keep.txt", "k"}}},
+    {"hostile",
+     {{"TAMVIK-OUT/$(touch pwned1)", "1"},
+      {"TAMVIK-OUT/`touch pwned2`", "2"},
+      {"TAMVIK-OUT/x;touch pwned3", "3"},
+      {"TAMVIK-OUT/& touch pwned4 &", "4"},
+      {"TAMVIK-OUT/it's a 'quote'", "q"},
+      {"TAMVIK-OUT/ lead blank", "b"},
+      {"TAMVIK-OUT/élève — 学生.txt", "u"},
+      {"TAMVIK-OUT/-rf", "r"},
+      {"TAMVIK-OUT/zero", ""},
+      {"TAMVIK-OUT/" + std::string(255, 'n'), "long"}}},
 };
 
 // The alphabet over and over, restarting every 64 KiB.
 std::string alphabet(long bytes) {
     std::string text(static_cast<size_t>(bytes), 'a');
-    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % (64 * 1024) % 26);
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char>('a' + i % (64 * 1024) % 26);
     return text;
 }
 
@@ -204,18 +233,31 @@ std::string alphabet(long bytes) {
 bool addContent(Files& files, int slot, const std::string& kind, const std::string& arg) {
     const size_t eq = arg.find('=');
     std::string deep = "TAMVIK-OUT";
-    if (kind == "file") files.emplace_back(arg.substr(0, eq), eq == npos ? "" : arg.substr(eq + 1));
-    else if (kind == "big") files.emplace_back("TAMVIK-OUT/big.bin", alphabet(std::stol(arg) << 20));
-    else if (kind == "dir") files.emplace_back(arg + "/", "");
-    else if (kind == "slow") files.insert(files.end(), {{"TAMVIK-OUT/a/slow.bin", alphabet(2L << 20)}, {"TAMVIK-OUT/b/after.txt", "after"}});
-    else if (kind == "many") { for (int i = 0; i < std::stoi(arg); ++i) files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), ""); }
-    else if (kind == "deep") { for (int i = 0; i < std::stoi(arg); ++i) deep += "/d"; files.emplace_back(deep + "/bottom.txt", "bottom"); }
-    else if (kind == "update") {   // an archive whose script leaves a trace, as the self-update unpacks it
-        EXPECT_EQ(system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
-                         "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
-                         "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"), 0);
+    if (kind == "file")
+        files.emplace_back(arg.substr(0, eq), eq == npos ? "" : arg.substr(eq + 1));
+    else if (kind == "big")
+        files.emplace_back("TAMVIK-OUT/big.bin", alphabet(std::stol(arg) << 20));
+    else if (kind == "dir")
+        files.emplace_back(arg + "/", "");
+    else if (kind == "slow")
+        files.insert(files.end(), {{"TAMVIK-OUT/a/slow.bin", alphabet(2L << 20)},
+                                   {"TAMVIK-OUT/b/after.txt", "after"}});
+    else if (kind == "many") {
+        for (int i = 0; i < std::stoi(arg); ++i)
+            files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), "");
+    } else if (kind == "deep") {
+        for (int i = 0; i < std::stoi(arg); ++i) deep += "/d";
+        files.emplace_back(deep + "/bottom.txt", "bottom");
+    } else if (kind == "update") {   // an archive whose script leaves a trace, as the self-update
+                                     // unpacks it
+        EXPECT_EQ(
+            system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
+                   "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
+                   "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"),
+            0);
         files.emplace_back(arg, sim::readFile("/tmp/pkg.tar"));
-    } else if (!kContent.count(kind)) return false;
+    } else if (!kContent.count(kind))
+        return false;
     for (auto [path, text] : kContent.count(kind) ? kContent.at(kind) : Files{}) {
         if (text.find('%') != npos) text.replace(text.find('%'), 1, std::to_string(slot));
         files.emplace_back(path, text);
@@ -226,10 +268,17 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
 // The first and the last slot: "3=..." names slot 3, "1-16=..." the sixteen students.
 std::pair<int, int> slots(const std::string& text) {
     const size_t dash = text.find('-');
-    return {std::stoi(text), dash < text.find('=') ? std::stoi(text.substr(dash + 1)) : std::stoi(text)};
+    return {std::stoi(text),
+            dash < text.find('=') ? std::stoi(text.substr(dash + 1)) : std::stoi(text)};
 }
 
-struct Stick { int slot; bool nofs, slow, kept; Files files; std::vector<std::string> plug; };
+struct Stick {
+    int slot;
+    bool nofs, slow, kept;
+    Files files;
+    std::vector<std::string> plug;
+    int sizeMiB = 64;
+};
 
 // A stick as the table's header describes it, e.g. "3=64,label:CLASS A,work".
 Stick parseStick(int slot, const std::string& text) {
@@ -238,25 +287,36 @@ Stick parseStick(int slot, const std::string& text) {
     const size_t eq = text.find('=');
     for (const std::string& item : split(eq == npos ? "" : text.substr(eq + 1), ',')) {
         const size_t colon = item.find(':');
-        const std::string kind = item.substr(0, colon), arg = colon == npos ? "" : unescape(item.substr(colon + 1));
-        if (isdigit(static_cast<unsigned char>(kind[0])))
-            plug.insert(plug.end(), {"--size", std::to_string(std::stoi(kind) * 1024)});
-        else if (kind == "label") plug.insert(plug.end(), {"--raw-label", arg});
-        else if (kind == "part0") plug.insert(plug.end(), {"--part", "0"});
-        else if (kind == "nofs") plug.push_back("--nofs"), stick.nofs = true;
-        else if (kind == "kept") plug.push_back("--kept"), stick.kept = true;
-        else EXPECT_TRUE(addContent(stick.files, slot, kind, arg)) << "unknown content " << kind;
+        const std::string kind = item.substr(0, colon),
+                          arg = colon == npos ? "" : unescape(item.substr(colon + 1));
+        stick.nofs = stick.nofs || kind == "nofs";
+        stick.kept = stick.kept || kind == "kept";
+        if (isdigit(static_cast<unsigned char>(kind[0]))) {
+            stick.sizeMiB = std::stoi(kind);
+            plug.insert(plug.end(), {"--size", std::to_string(stick.sizeMiB * 1024)});
+        } else if (kind == "label") {
+            plug.insert(plug.end(), {"--raw-label", arg});
+        } else if (kind == "part0") {
+            plug.insert(plug.end(), {"--part", "0"});
+        } else if (kind == "nofs" || kind == "kept") {
+            plug.push_back("--" + kind);
+        } else {
+            EXPECT_TRUE(addContent(stick.files, slot, kind, arg)) << "unknown content " << kind;
+        }
         stick.slow = stick.slow || kind == "slow";   // a test can act mid-copy
     }
     return stick;
 }
 
 // What the emulator counted for a stick since it was plugged: I/O done and failed (-1: not known).
-struct Counts { long done = -1, failed = -1; };
+struct Counts {
+    long done = -1, failed = -1;
+};
 Counts counts(const std::string& slot) {
     long reads = 0, writes = 0, failed = 0;
     const std::string out = sim::shellOutput("/sim/bin/stick stats " + slot + " 2>/dev/null");
-    if (sscanf(out.c_str(), "reads %ld writes %ld failed %ld", &reads, &writes, &failed) != 3) return {};
+    if (sscanf(out.c_str(), "reads %ld writes %ld failed %ld", &reads, &writes, &failed) != 3)
+        return {};
     return {reads + writes, failed};
 }
 
@@ -268,9 +328,17 @@ long disconnects() {
     return n;
 }
 
-// A fault as the table's header describes it, e.g. "pull 1 @1=3": what (see strike) and when (see due);
-// for a stick's fault, the stick's counts when it struck and what showed it reached the stick.
-struct Fault { std::vector<std::string> what; std::string when; bool done = false; Counts before; long gone = 0; std::string proof; };
+// A fault as the table's header describes it, e.g. "pull 1 @1=3": what (see strike) and when (see
+// due); for a stick's fault, the stick's counts when it struck and what showed it reached the
+// stick.
+struct Fault {
+    std::vector<std::string> what;
+    std::string when;
+    bool done = false;
+    Counts before;
+    long gone = 0;
+    std::string proof;
+};
 const std::string kStickFaults = " pull replug hang failwrites slow stall flaky ";
 bool stickFault(const Fault& f) { return kStickFaults.find(" " + f.what[0] + " ") != npos; }
 // A stick that does not answer (opening it would wait with it), unless onlySilent also one pulled.
@@ -278,7 +346,8 @@ bool asleep(const std::vector<Fault>& faults, int slot, bool onlySilent) {
     return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
         const bool silent = f.what[0] == "hang" || f.what[0] == "stall";
         const bool gone = f.what[0] == "pull" || f.what[0] == "replug";
-        return f.what.size() > 1 && f.what[1] == std::to_string(slot) && (silent || (!onlySilent && gone));
+        return f.what.size() > 1 && f.what[1] == std::to_string(slot) &&
+               (silent || (!onlySilent && gone));
     });
 }
 
@@ -286,17 +355,20 @@ bool asleep(const std::vector<Fault>& faults, int slot, bool onlySilent) {
 // it held or slowed (counted once it is answered), the kernel's record of the stick going.
 std::string struck(const Fault& f) {
     const std::string& kind = f.what[0];
-    if (kind == "pull" || kind == "replug") return disconnects() > f.gone ? "the kernel saw it go" : "";
+    if (kind == "pull" || kind == "replug")
+        return disconnects() > f.gone ? "the kernel saw it go" : "";
     const Counts now = counts(f.what[1]);
-    if (now.failed > f.before.failed) return std::to_string(now.failed - f.before.failed) + " I/O failed";
+    if (now.failed > f.before.failed)
+        return std::to_string(now.failed - f.before.failed) + " I/O failed";
     if ((kind == "hang" || kind == "slow") && now.done > f.before.done)
-        return std::to_string(now.done - f.before.done) + " I/O " + (kind == "hang" ? "held" : "slowed");
+        return std::to_string(now.done - f.before.done) + " I/O " +
+               (kind == "hang" ? "held" : "slowed");
     return "";
 }
 
 size_t gLogStart = 0, gEventStart = 0;   // log sizes when the job was requested
 std::map<int, Sums> gBefore;   // every stick's content before the job
-const Row* gRow = nullptr;     // the row being run
+const Row* gRow = nullptr;   // the row being run
 std::ofstream gReport;   // the group's part of the report, when the appliance has an out folder
 
 // Whether a fault that waits for a moment in the job strikes now (logs: since the request; paths:
@@ -307,7 +379,8 @@ bool due(const Fault& f) {
                sim::readFile("/tmp/logC.txt").find(f.when.substr(4), gEventStart) != npos;
     if (f.when[0] == '/') return exists(f.when);
     if (f.when.rfind("mounted ", 0) == 0)
-        return sim::readFile("/proc/mounts").find(mountPointOf(std::stoi(f.when.substr(8))) + " ") != npos;
+        return sim::readFile("/proc/mounts")
+                   .find(mountPointOf(std::stoi(f.when.substr(8))) + " ") != npos;
     return sim::word(std::stoi(f.when)) == std::stoi(f.when.substr(f.when.find('=') + 1));
 }
 
@@ -320,9 +393,13 @@ void strike(Fault& f, int job) {
     if (stickFault(f) || kind == "resume")
         EXPECT_TRUE(sim::stick(f.what));
     else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
-        std::ofstream(f.what[1], std::ios::binary | std::ios::trunc) << (f.what.size() > 2 ? unescape(f.what[2]) : "");
+        std::ofstream(f.what[1], std::ios::binary | std::ios::trunc)
+            << (f.what.size() > 2 ? unescape(f.what[2]) : "");
     else if (kind == "fill")   // until the stick is full: the copy meets a full stick
-        EXPECT_NE(system(("/sim/bin/stick put " + f.what[1] + " filler.bin </dev/zero 2>/dev/null").c_str()), 0);
+        EXPECT_NE(
+            system(
+                ("/sim/bin/stick put " + f.what[1] + " filler.bin </dev/zero 2>/dev/null").c_str()),
+            0);
     else if (kind == "cancel") {
         sim::pressButton(kShift);
         EXPECT_TRUE(sim::waitFor([] { return exists("/tmp/bt4.cmd"); }, kStep));
@@ -336,7 +413,8 @@ void strike(Fault& f, int job) {
         out.close();
         // This boot ends here: its report line now, the next boot checks what the cut did.
         gReport << "| " << gRow->name << " | " << gRow->sticks << " | " << gRow->job << " | "
-                << gRow->faults << " | | the power went mid-job | the next boot checks |" << std::endl;
+                << gRow->faults << " | | the power went mid-job | the next boot checks |"
+                << std::endl;
         EXPECT_EQ(system("echo o > /proc/sysrq-trigger"), 0);
         std::this_thread::sleep_for(1h);
     } else if (kind == "crash") {
@@ -344,8 +422,9 @@ void strike(Fault& f, int job) {
         int crashed = 0;
         for (const auto& entry : fs::directory_iterator("/proc")) {
             const pid_t pid = atoi(entry.path().filename().c_str());
-            const bool worker = pid > 0 && getpgid(pid) == pid && getsid(pid) != pid &&
-                                sim::readFile("/proc/" + std::to_string(pid) + "/comm") == "stickdupd\n";
+            const bool worker =
+                pid > 0 && getpgid(pid) == pid && getsid(pid) != pid &&
+                sim::readFile("/proc/" + std::to_string(pid) + "/comm") == "stickdupd\n";
             if (worker) crashed += kill(pid, SIGKILL) == 0;
         }
         EXPECT_EQ(crashed, 1) << "no worker to crash";
@@ -360,12 +439,18 @@ void strike(Fault& f, int job) {
 }
 
 // The command file's number, the button, shift held or not, the result pattern (LED4..LED1).
-struct Job { int number, button; bool shift; std::string result; };
+struct Job {
+    int number, button;
+    bool shift;
+    std::string result;
+};
 
 Job parseJob(const std::string& text) {
     const bool whole = text.find("whole") != npos;
-    if (text.rfind("distribute", 0) == 0) return {whole ? 5 : 1, kDistribute, whole, whole ? "1001" : "0001"};
-    if (text.rfind("collect", 0) == 0) return {whole ? 6 : 2, kCollect, whole, whole ? "1010" : "0010"};
+    if (text.rfind("distribute", 0) == 0)
+        return {whole ? 5 : 1, kDistribute, whole, whole ? "1001" : "0001"};
+    if (text.rfind("collect", 0) == 0)
+        return {whole ? 6 : 2, kCollect, whole, whole ? "1010" : "0010"};
     if (text.rfind("clear", 0) == 0) return {whole ? 7 : 3, kClear, whole, whole ? "1100" : "0100"};
     return {0, kDistribute, false, "0011"};   // update: distribute with the master alone
 }
@@ -373,7 +458,7 @@ Job parseJob(const std::string& text) {
 void press(const Job& job) {
     if (job.shift) sim::pressButton(kShift);
     sim::pressButton(job.button);
-    if (job.button == kClear) {      // hold about a second, let go at the prompt, press again
+    if (job.button == kClear) {   // hold about a second, let go at the prompt, press again
         EXPECT_TRUE(sim::waitFor([] { return sim::gpioValue(sim::kLed3) == "1"; }, kStep));
         sim::releaseButton(kClear);
         sim::releaseButton(kShift);
@@ -381,7 +466,12 @@ void press(const Job& job) {
         sim::pressButton(kClear);
     }
     const std::string marker = "/tmp/showresult" + std::to_string(job.number) + ".cmd";
-    EXPECT_TRUE(sim::waitFor([&] { return job.number ? exists(marker) && exists(jobFile(job.number)) : sim::functionLeds() == "1111"; }, kStep))
+    EXPECT_TRUE(sim::waitFor(
+        [&] {
+            return job.number ? exists(marker) && exists(jobFile(job.number))
+                              : sim::functionLeds() == "1111";
+        },
+        kStep))
         << "the buttons asked for no job";
     sim::releaseButton(job.button);
     sim::releaseButton(kShift);   // within the panel's 2 s pause: no cancel
@@ -390,14 +480,17 @@ void press(const Job& job) {
 // A pattern that holds for eight LED frames (1.2 s) is steady; a blinking one
 // shows the job's LEDs dark in some frame.
 bool resultShows(const std::string& leds, bool blinking) {
-    if (blinking) return sim::waitFor([] { return sim::functionLeds() == "0000"; }, kStep) &&
-                         sim::waitFor([&] { return sim::functionLeds() == leds; }, kStep);
+    if (blinking)
+        return sim::waitFor([] { return sim::functionLeds() == "0000"; }, kStep) &&
+               sim::waitFor([&] { return sim::functionLeds() == leds; }, kStep);
     auto since = std::chrono::steady_clock::now();
-    return sim::waitFor([&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (sim::functionLeds() != leds) since = now;
-        return now - since >= 1200ms;
-    }, kStep);
+    return sim::waitFor(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (sim::functionLeds() != leds) since = now;
+            return now - since >= 1200ms;
+        },
+        kStep);
 }
 
 // Files of `before` that are gone or changed in `after`, and files added outside
@@ -405,9 +498,12 @@ bool resultShows(const std::string& leds, bool blinking) {
 std::string damage(const Sums& before, const Sums& after, const std::vector<std::string>& mayFill) {
     std::string found;
     for (const auto& [path, sum] : before)
-        if (sum != "dir" && path != "log.txt" && path != "filler.bin" && (!after.count(path) || after.at(path) != sum)) found += " lost:" + path;
+        if (sum != "dir" && path != "log.txt" && path != "filler.bin" &&
+            (!after.count(path) || after.at(path) != sum))
+            found += " lost:" + path;
     for (const auto& [path, sum] : after) {
-        bool allowed = before.count(path) || sum == "dir" || path == "log.txt" || path == "filler.bin";
+        bool allowed =
+            before.count(path) || sum == "dir" || path == "log.txt" || path == "filler.bin";
         for (const std::string& folder : mayFill) allowed = allowed || under(path, folder);
         if (!allowed) found += " added:" + path;
     }
@@ -421,15 +517,79 @@ std::vector<std::string> sources(const Sums& sums, bool whole, const std::string
     if (subjects.empty() && sums.count("TAMVIK-OUT/")) return {"TAMVIK-OUT/"};
     std::vector<std::string> roots;
     for (const auto& [path, sum] : sums) {
-        if (sum == "dir" && under(path, subjects) && std::count(path.begin(), path.end(), '/') == 1 + !subjects.empty() &&
-            path.size() > 5 && !strcasecmp(path.c_str() + path.size() - 5, "-out/")) roots.push_back(path);
+        if (sum == "dir" && under(path, subjects) &&
+            std::count(path.begin(), path.end(), '/') == 1 + !subjects.empty() && path.size() > 5 &&
+            !strcasecmp(path.c_str() + path.size() - 5, "-out/"))
+            roots.push_back(path);
     }
     return roots;
 }
 
-// Every file below a source root must be on `to` with the same content, at a path that ends with its place
-// below that root and, when `mark` is given, lies in a folder named after the student ("UE3", "UE3 LABEL").
-std::string missing(const Sums& from, const std::vector<std::string>& roots, const Sums& to, const std::string& mark) {
+// A student's volume: its label's bytes and its serial.
+struct Volume {
+    std::string label, serial;
+};
+Volume volumeOf(int slot) {
+    std::string serial =
+        sim::shellOutput("blkid -c /dev/null -s UUID -o value " + fsDevice(slot) + " 2>/dev/null");
+    if (!serial.empty() && serial.back() == '\n') serial.pop_back();
+    return {stickLabel(slot), serial};
+}
+
+// The student folders a special-folder clear empties and makes again: each -out folder of the
+// master's TELVO and its -in twin; none in folder mode.
+std::vector<std::string> clearedFolders(const std::map<int, Sums>& before) {
+    std::vector<std::string> folders;
+    if (!before.count(0)) return folders;
+    for (const std::string& out : sources(before.at(0), false, "TELVO/")) {
+        const std::string name = out.substr(6);   // "Maths-out/"
+        folders.insert(folders.end(), {name, name.substr(0, name.size() - 4) + "in/"});
+    }
+    return folders;
+}
+
+bool underAny(const std::string& path, const std::vector<std::string>& folders) {
+    return std::any_of(folders.begin(), folders.end(),
+                       [&](const std::string& f) { return under(path, f); });
+}
+
+// What a clear must leave on a student it marked done. Whole-stick: nothing, no label. Special
+// folders: each emptied and made again, nothing else touched. Folder mode: TAMVIK-OUT/ and
+// TAMVIK-IN/ alone and empty, the label byte for byte, a new serial where the stick is formatted
+// (from 90 MiB), the hidden entries as they were where it is only emptied.
+std::string clearedWrong(bool whole, const std::vector<std::string>& folders, bool formats,
+                         const Sums& before, const Sums& after, const Volume& was,
+                         const Volume& now) {
+    if (whole) return after.empty() && now.label.empty() ? "" : " not wiped whole";
+    std::string found;
+    if (!folders.empty()) {
+        for (const std::string& folder : folders)
+            if (!after.count(folder)) found += " not made again:" + folder;
+        for (const auto& [path, sum] : after)
+            if (underAny(path, folders)
+                    ? sum != "dir" || !count(folders.begin(), folders.end(), path)
+                    : !before.count(path) || before.at(path) != sum)
+                found += " wrong:" + path;
+        for (const auto& [path, sum] : before)
+            if (!underAny(path, folders) && !after.count(path)) found += " lost:" + path;
+        return found;
+    }
+    for (const auto& [path, sum] : after) {
+        const bool kept =
+            !formats && path[0] == '.' && before.count(path) && before.at(path) == sum;
+        if (path != "TAMVIK-OUT/" && path != "TAMVIK-IN/" && !kept) found += " left:" + path;
+    }
+    if (!after.count("TAMVIK-OUT/") || !after.count("TAMVIK-IN/")) found += " folders not made";
+    if (now.label != was.label) found += " label changed";
+    if (formats == (now.serial == was.serial)) found += formats ? " not formatted" : " formatted";
+    return found;
+}
+
+// Every file below a source root must be on `to` with the same content, at a path that ends with
+// its place below that root and, when `mark` is given, lies in a folder named after the student
+// ("UE3", "UE3 LABEL").
+std::string missing(const Sums& from, const std::vector<std::string>& roots, const Sums& to,
+                    const std::string& mark) {
     std::string found;
     for (const auto& [path, sum] : from)
         for (const std::string& root : roots) {
@@ -438,16 +598,17 @@ std::string missing(const Sums& from, const std::vector<std::string>& roots, con
             bool there = false;
             for (const auto& [p, s] : to)
                 there = there || (s == sum && endsWith("/" + p, rel) &&
-                                  (mark.empty() || p.find("/" + mark + "/") != npos || p.find("/" + mark + " ") != npos));
+                                  (mark.empty() || p.find("/" + mark + "/") != npos ||
+                                   p.find("/" + mark + " ") != npos));
             if (!there) found += " " + path;
         }
     return found;
 }
 
-
 struct Scenario : testing::TestWithParam<Row> {
     static void SetUpTestSuite() {
-        if (exists("/sim/out")) gReport.open(std::string("/sim/out/") + getenv("STICKDUP_GROUP") + ".md");
+        if (exists("/sim/out"))
+            gReport.open(std::string("/sim/out/") + getenv("STICKDUP_GROUP") + ".md");
         sim::startDaemon();
     }
     static void TearDownTestSuite() { sim::stopDaemon(); }
@@ -458,11 +619,17 @@ TEST_P(Scenario, Row) {
     gRow = &row;
     std::vector<Stick> sticks;
     for (const std::string& text : split(row.sticks, ';'))
-        for (auto [slot, to] = slots(text); slot <= to; ++slot) sticks.push_back(parseStick(slot, text));
+        for (auto [slot, to] = slots(text); slot <= to; ++slot)
+            sticks.push_back(parseStick(slot, text));
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
-        faults.push_back({split(text.substr(0, at), ' '), at == npos ? "" : text.substr(at + 1), false, {}, 0, ""});
+        faults.push_back({split(text.substr(0, at), ' '),
+                          at == npos ? "" : text.substr(at + 1),
+                          false,
+                          {},
+                          0,
+                          ""});
     }
     const Job job = parseJob(row.job);
     const int reboots = sim::shimCalls("reboot");
@@ -475,60 +642,89 @@ TEST_P(Scenario, Row) {
         if (s.nofs) continue;
         ASSERT_TRUE(putFiles(s.slot, s.files));
         before[s.slot] = stickSums(s.slot);
-        // Reads of 300 kB/s: a copy of its 2 MiB lasts seconds, long enough for a fault to strike in it.
+        // Reads of 300 kB/s: a copy of its 2 MiB lasts seconds, long enough for a fault to strike
+        // in it.
         if (s.slow) sim::stick({"speed", std::to_string(s.slot), "300", "0"});
         // A kept stick: what the sticks held before the power cut, as the boot before saved it
         // when the cut struck. Without it the cut never came, and nothing here would be proved.
         const std::string saved = s.kept ? sim::readFile("/sim/out/power.sums") : "";
         ASSERT_TRUE(!s.kept || !saved.empty()) << "the power cut never struck mid-job";
         std::istringstream in(saved);
-        for (std::string slot, path, sum; std::getline(in, slot, '\t') && std::getline(in, path, '\t') && std::getline(in, sum);)
+        for (std::string slot, path, sum;
+             std::getline(in, slot, '\t') && std::getline(in, path, '\t') && std::getline(in, sum);)
             before[std::stoi(slot)][path] = sum;
     }
+    std::map<int, Volume> volumes;   // what a clear must keep or change
+    for (const Stick& st : sticks)
+        if (job.button == kClear && st.slot && !st.nofs) volumes[st.slot] = volumeOf(st.slot);
     // A stick's fault is proved before a later one on the same stick (a pull) ends what it showed.
     const auto strikeNow = [&](Fault& f) {
         for (Fault& g : faults)
-            if (g.done && g.proof.empty() && stickFault(g) && stickFault(f) && g.what[1] == f.what[1]) g.proof = struck(g);
+            if (g.done && g.proof.empty() && stickFault(g) && stickFault(f) &&
+                g.what[1] == f.what[1])
+                g.proof = struck(g);
         strike(f, job.number);
         f.done = true;
     };
     for (Fault& f : faults)
         if (f.when.empty() || f.when == "start") strikeNow(f);
-    ASSERT_TRUE(sim::waitFor([&] { return std::all_of(sticks.begin(), sticks.end(), [](const Stick& s) { return sim::word(s.slot) == 2; }); },
-                             kStep)) << "the presence refresh does not see every stick";
+    ASSERT_TRUE(sim::waitFor(
+        [&] {
+            return std::all_of(sticks.begin(), sticks.end(),
+                               [](const Stick& s) { return sim::word(s.slot) == 2; });
+        },
+        kStep))
+        << "the presence refresh does not see every stick";
 
     // What the runner wrote is in the page cache: a faulty stick must be read from the device.
-    if (!faults.empty()) { EXPECT_EQ(system("sync; echo 3 > /proc/sys/vm/drop_caches"), 0); }
+    if (!faults.empty()) {
+        EXPECT_EQ(system("sync; echo 3 > /proc/sys/vm/drop_caches"), 0);
+    }
     gLogStart = sim::consoleLog().size();
     gEventStart = sim::readFile("/tmp/logC.txt").size();
     press(job);
-    // A whole job under the slow kernel: long enough for a watchdog's 60 s and a stick the kernel gives up
-    // on after 90 s, short enough that a watchdog that never gives up fails its row within minutes.
-    ASSERT_TRUE(sim::waitFor([&] {
-        for (Fault& f : faults)
-            if (!f.done && due(f)) strikeNow(f);
-        if (job.number) return !exists(jobFile(job.number));
-        // The update signal steps its four LEDs one by one: the ready pattern that stays.
-        return sim::functionLeds() == "0011" && (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
-    }, std::chrono::seconds(300 + 25 * sticks.size()))) << "the job did not end";
-    for (const Fault& f : faults) EXPECT_TRUE(f.done) << "never struck: " << f.what[0] << " @" << f.when;
+    // A whole job under the slow kernel: long enough for a watchdog's 60 s and a stick the kernel
+    // gives up on after 90 s, short enough that a watchdog that never gives up fails its row within
+    // minutes.
+    ASSERT_TRUE(sim::waitFor(
+        [&] {
+            for (Fault& f : faults)
+                if (!f.done && due(f)) strikeNow(f);
+            if (job.number) return !exists(jobFile(job.number));
+            // The update signal steps its four LEDs one by one: the ready pattern that stays.
+            return sim::functionLeds() == "0011" &&
+                   (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
+        },
+        std::chrono::seconds(300 + 25 * sticks.size())))
+        << "the job did not end";
+    for (const Fault& f : faults)
+        EXPECT_TRUE(f.done) << "never struck: " << f.what[0] << " @" << f.when;
     // The job removes its file before it releases the master; the runner removes it
     // once more, last: then the operation process falls silent. An update runs in the
     // button process: it has ended once the pattern settled.
     const std::string last = "= to_system rm " + jobFile(job.number) + "\n";
-    EXPECT_TRUE(sim::waitFor([&] {
-        const std::string log = sim::readFile("/tmp/logC.txt");
-        const bool quiet = !job.number ||   // the last line stays the last for a second
-                           (endsWith(log, last) && (std::this_thread::sleep_for(1s), sim::readFile("/tmp/logC.txt") == log));
-        return quiet && sim::readFile("/proc/mounts").find("/tmp/tamvik") == npos;
-    }, kStep)) << "a stick stayed mounted or the job never ended: " << sim::readFile("/proc/mounts");
+    EXPECT_TRUE(sim::waitFor(
+        [&] {
+            const std::string log = sim::readFile("/tmp/logC.txt");
+            const bool quiet = !job.number ||   // the last line stays the last for a second
+                               (endsWith(log, last) && (std::this_thread::sleep_for(1s),
+                                                        sim::readFile("/tmp/logC.txt") == log));
+            return quiet && sim::readFile("/proc/mounts").find("/tmp/tamvik") == npos;
+        },
+        kStep))
+        << "a stick stayed mounted or the job never ended: " << sim::readFile("/proc/mounts");
     // A worker stuck in I/O on a stick that does not answer cannot end, and holds its files on the
     // other stick until the kernel lets it go: no stick is judged then.
-    const bool stuck = std::any_of(sticks.begin(), sticks.end(), [&](const Stick& s) { return asleep(faults, s.slot, true); });
+    const bool stuck = std::any_of(sticks.begin(), sticks.end(),
+                                   [&](const Stick& s) { return asleep(faults, s.slot, true); });
     for (const Stick& s : sticks)
-        if (!stuck && !asleep(faults, s.slot, false)) { EXPECT_FALSE(stillHeld(s.slot)) << "stick " << s.slot << ": unmounted, yet still written"; }
+        if (!stuck && !asleep(faults, s.slot, false)) {
+            EXPECT_FALSE(stillHeld(s.slot))
+                << "stick " << s.slot << ": unmounted, yet still written";
+        }
 
-    // Status words as "S=W " in slot order: listed slots as given, every other slot without a stick.
+    // Status words as "S=W " in slot order: listed slots as given, every other slot without a
+    // stick.
     std::string expected, observed;
     for (const std::string& pair : split(row.words, ' '))
         for (auto [slot, to] = slots(pair); slot <= to; ++slot)
@@ -541,45 +737,69 @@ TEST_P(Scenario, Row) {
     }
     EXPECT_EQ(observed, expected) << "status words";
     if (job.number) {   // the result, then shift dismisses it
-        EXPECT_TRUE(resultShows(job.result, failure)) << "result pattern " << job.result << (failure ? " blinking" : "");
+        EXPECT_TRUE(resultShows(job.result, failure))
+            << "result pattern " << job.result << (failure ? " blinking" : "");
         sim::pressButton(kShift);
         EXPECT_TRUE(sim::waitFor([] { return !exists("/tmp/showresult.cmd"); }, kStep));
         sim::releaseButton(kShift);
-        EXPECT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0011"; }, kStep)) << "no ready pattern";
+        EXPECT_TRUE(sim::waitFor([] { return sim::functionLeds() == "0011"; }, kStep))
+            << "no ready pattern";
     }
 
     // Every stick's fault must have reached its stick: what it made fail is counted now, what it
-    // held once the stick is woken. Wake what the faults left asleep, then look at every stick again.
+    // held once the stick is woken. Wake what the faults left asleep, then look at every stick
+    // again.
     for (Fault& f : faults)
         if (f.proof.empty() && stickFault(f)) f.proof = struck(f);
     for (const Fault& f : faults) {
         const std::string& kind = f.what[0];
-        if (kind == "hang" || kind == "pull" || kind == "stall") { EXPECT_TRUE(sim::stick({kind == "hang" ? "resume" : "replug", f.what.at(1)})); }
-        if (kind == "flaky") { EXPECT_TRUE(sim::stick({"steady", f.what.at(1)})); }
+        if (kind == "hang" || kind == "pull" || kind == "stall") {
+            EXPECT_TRUE(sim::stick({kind == "hang" ? "resume" : "replug", f.what.at(1)}));
+        }
+        if (kind == "flaky") {
+            EXPECT_TRUE(sim::stick({"steady", f.what.at(1)}));
+        }
     }
     std::string proofs;
     for (Fault& f : faults) {
         if (!stickFault(f)) continue;
         if (f.proof.empty()) f.proof = struck(f);
-        EXPECT_NE(f.proof, "") << "the fault never reached the stick: " << f.what[0] << " " << f.what[1];
-        proofs += "; " + f.what[0] + " " + f.what[1] + ": " + (f.proof.empty() ? "never struck" : f.proof);
+        EXPECT_NE(f.proof, "") << "the fault never reached the stick: " << f.what[0] << " "
+                               << f.what[1];
+        proofs += "; " + f.what[0] + " " + f.what[1] + ": " +
+                  (f.proof.empty() ? "never struck" : f.proof);
     }
     std::map<int, Sums> after;
     for (const auto& [slot, sums] : before) after[slot] = stickSums(slot);
     std::string broken;
-    const std::string subjects = before.count(0) && !sources(before[0], false, "TELVO/").empty() ? "TELVO/" : "";
+    const std::string subjects =
+        before.count(0) && !sources(before[0], false, "TELVO/").empty() ? "TELVO/" : "";
     if (job.button == kCollect) {
         for (const auto& [slot, sums] : before) {
-            broken += damage(sums, after[slot], slot ? std::vector<std::string>{} : std::vector<std::string>{"TAMVIK-IN/", "TELVO/"});
-            if (slot && sim::word(slot) == 4) broken += missing(sums, sources(sums, job.shift, ""), after[0], "UE" + std::to_string(slot));
+            broken += damage(sums, after[slot],
+                             slot ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"TAMVIK-IN/", "TELVO/"});
+            if (slot && sim::word(slot) == 4)
+                broken += missing(sums, sources(sums, job.shift, ""), after[0],
+                                  "UE" + std::to_string(slot));
         }
     } else if (before.count(0)) {
         broken += damage(before[0], after[0], {});
         for (const auto& [slot, sums] : before) {
             if (!slot || job.button != kDistribute) continue;
-            if (!job.shift) broken += damage(sums, after[slot], {"TAMVIK-IN/", "Maths-in/", "Phys-in/"});
-            if (sim::word(slot) == 4) broken += missing(before[0], sources(before[0], job.shift, subjects), after[slot], "");
+            if (!job.shift)
+                broken += damage(sums, after[slot], {"TAMVIK-IN/", "Maths-in/", "Phys-in/"});
+            if (sim::word(slot) == 4)
+                broken +=
+                    missing(before[0], sources(before[0], job.shift, subjects), after[slot], "");
         }
+    }
+    if (job.button == kClear) {
+        const std::vector<std::string> folders = clearedFolders(before);
+        for (const Stick& st : sticks)
+            if (st.slot && !st.nofs && sim::word(st.slot) == 4)
+                broken += clearedWrong(job.shift, folders, st.sizeMiB >= 90, before[st.slot],
+                                       after[st.slot], volumes[st.slot], volumeOf(st.slot));
     }
     EXPECT_EQ(broken, "") << "files lost, changed, misplaced or missing";
 
@@ -587,32 +807,52 @@ TEST_P(Scenario, Row) {
     for (const std::string& c : split(row.checks, ';')) {
         const std::string check = unescape(c);
         const size_t eq = check.find('=');
-        if (check[0] == '/' && eq != npos) { EXPECT_EQ(sim::readFile(check.substr(0, eq)), check.substr(eq + 1)) << check; continue; }
-        if (check[0] == '/' || check[0] == '!') { EXPECT_EQ(exists(check.substr(check[0] == '!')), check[0] == '/') << check; continue; }
+        if (check[0] == '/' && eq != npos) {
+            EXPECT_EQ(sim::readFile(check.substr(0, eq)), check.substr(eq + 1)) << check;
+            continue;
+        }
+        if (check[0] == '/' || check[0] == '!') {
+            EXPECT_EQ(exists(check.substr(check[0] == '!')), check[0] == '/') << check;
+            continue;
+        }
         const int slot = std::stoi(check);
-        const size_t at = check.find_first_of("+-=~"), end = check[at] == '=' ? check.find('=', at + 1) : npos;
+        const size_t at = check.find_first_of("+-=~"),
+                     end = check[at] == '=' ? check.find('=', at + 1) : npos;
         const std::string path = check.substr(at + 1, end - at - 1);
         Sums& sums = after.count(slot) ? after[slot] : (after[slot] = stickSums(slot));
-        const std::string seen = check[at] == '~' ? stickLabel(slot)
-                               : check[at] == '=' ? sums[path] : sums.count(path) ? "+" : "-";
-        const std::string want = check[at] == '~' ? path
-                               : check[at] == '=' ? sum(check.substr(end + 1)) : check.substr(at, 1);
+        const std::string seen = check[at] == '~'   ? stickLabel(slot)
+                                 : check[at] == '=' ? sums[path]
+                                 : sums.count(path) ? "+"
+                                                    : "-";
+        const std::string want = check[at] == '~'   ? path
+                                 : check[at] == '=' ? sum(check.substr(end + 1))
+                                                    : check.substr(at, 1);
         EXPECT_EQ(seen, want) << check;
     }
-    for (const char* trap : {"pwned1", "pwned2", "pwned3", "pwned4"}) EXPECT_FALSE(exists(std::string("/") + trap));
+    for (const char* trap : {"pwned1", "pwned2", "pwned3", "pwned4"})
+        EXPECT_FALSE(exists(std::string("/") + trap));
     EXPECT_EQ(sim::shimCalls("reboot"), reboots + (sim::readFile("/dazuzorizizar") != version))
         << "a stick's text ran a command";
 
-    gReport << "| " << row.name << " | " << row.sticks << " | " << row.job << " | " << row.faults << " | "
-            << row.words << " | " << observed << proofs << " | " << (HasFailure() ? "FAILED" : "as expected") << " |" << std::endl;
+    gReport << "| " << row.name << " | " << row.sticks << " | " << row.job << " | " << row.faults
+            << " | " << row.words << " | " << observed << proofs << " | "
+            << (HasFailure() ? "FAILED" : "as expected") << " |" << std::endl;
     const std::string log = sim::consoleLog();
-    if (HasFailure()) printf("console log, last part:\n%s\n", log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
+    if (HasFailure())
+        printf("console log, last part:\n%s\n",
+               log.substr(log.size() > 5000 ? log.size() - 5000 : 0).c_str());
     for (const Stick& s : sticks)   // the faults' sticks are back: every stick is there to pull
         (void)sim::stick({"pull", std::to_string(s.slot)});
-    EXPECT_TRUE(sim::waitFor([] { for (int i = 0; i <= 16; ++i) if (sim::word(i)) return false; return true; }, kStep));
+    EXPECT_TRUE(sim::waitFor(
+        [] {
+            for (int i = 0; i <= 16; ++i)
+                if (sim::word(i)) return false;
+            return true;
+        },
+        kStep));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Scenario, testing::ValuesIn(loadRows()),
                          [](const auto& row) { return row.param.id; });
 
-}  // namespace
+}   // namespace

@@ -25,33 +25,44 @@ struct Copy : testing::Test {
     static void SetUpTestSuite() {
         ASSERT_TRUE(ensureSegment() && sim::listAsMounted({0, 1}));
         sticksPartition[0] = sticksPartition[1] = 1;
-        ASSERT_TRUE(sim::writeFile("/dev/tmvm1-part1", "") && sim::writeFile("/dev/tmvl1-part1", ""));
+        ASSERT_TRUE(sim::writeFile("/dev/tmvm1-part1", "") &&
+                    sim::writeFile("/dev/tmvl1-part1", ""));
     }
 };
 
 TEST_F(Copy, FileCopyIsExactAndNeverGoesThroughALink) {
     for (size_t size : {1000001ul, 512ul, 1ul, 0ul}) {   // each overwrites a longer file
         std::string content;
-        while (content.size() < size) content += static_cast<char>(content.size() * 7 + content.size() / 512);
+        while (content.size() < size)
+            content += static_cast<char>(content.size() * 7 + content.size() / 512);
         ASSERT_TRUE(sim::writeFile("/tmp/src.bin", content));
         storeWord(kNbKey, 0);
         EXPECT_EQ(copier_fichier("/tmp/src.bin", "/tmp/dst.bin"), 0) << size;
         EXPECT_EQ(sim::readFile("/tmp/dst.bin"), content) << size;
         EXPECT_EQ(loadWord(kNbKey), 60) << "even an empty file renews the heartbeat";
     }
-    ASSERT_TRUE(sim::writeFile("/tmp/src.bin", std::string(3000, 's')) && sim::writeFile("/tmp/victim", "appliance file")
-                && symlink("/tmp/victim", "/tmp/link") == 0);
-    for (auto [source, destination, result] : {std::tuple{"/tmp/src.bin", "/tmp/link", -2}, {"/tmp/link", "/tmp/out", -1},
-                                               {"/tmp/missing", "/tmp/out", -1}, {"/tmp/src.bin", "/tmp/no/out", -2},
-                                               {"/tmp/src.bin", "/dev/full", -2}, {"/tmp/src.bin", "/tmp/closefail", -2}})
+    ASSERT_TRUE(sim::writeFile("/tmp/src.bin", std::string(3000, 's')) &&
+                sim::writeFile("/tmp/victim", "appliance file") &&
+                symlink("/tmp/victim", "/tmp/link") == 0);
+    for (auto [source, destination, result] : {std::tuple{"/tmp/src.bin", "/tmp/link", -2},
+                                               {"/tmp/link", "/tmp/out", -1},
+                                               {"/tmp/missing", "/tmp/out", -1},
+                                               {"/tmp/src.bin", "/tmp/no/out", -2},
+                                               {"/tmp/src.bin", "/dev/full", -2},
+                                               {"/tmp/src.bin", "/tmp/closefail", -2}})
         EXPECT_EQ(copier_fichier(source, destination), result) << source << " to " << destination;
-    EXPECT_EQ(sim::readFile("/tmp/victim") + (sim::exists("/tmp/out") ? "+out" : ""), "appliance file");
+    EXPECT_EQ(sim::readFile("/tmp/victim") + (sim::exists("/tmp/out") ? "+out" : ""),
+              "appliance file");
 }
 
 TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
-    ASSERT_EQ(system("cd /tmp/tamvikma1 && mkdir -p O/.secret O/sub/deep && echo A > O/a.txt && echo H > O/.hidden"
-                     " && echo X > O/.secret/x && echo F > O/sub/deep/f && ln -s /etc O/dir && ln -s /etc/passwd"
-                     " O/file && ln -s O linkroot && mkdir -p /tmp/tamvikel1/D && echo kept > /tmp/tamvikel1/D/mine"), 0);
+    ASSERT_EQ(system("cd /tmp/tamvikma1 && mkdir -p O/.secret O/sub/deep && echo A > O/a.txt && "
+                     "echo H > O/.hidden"
+                     " && echo X > O/.secret/x && echo F > O/sub/deep/f && ln -s /etc O/dir && ln "
+                     "-s /etc/passwd"
+                     " O/file && ln -s O linkroot && mkdir -p /tmp/tamvikel1/D && echo kept > "
+                     "/tmp/tamvikel1/D/mine"),
+              0);
     EXPECT_EQ(cp_tamvik(0, "/tmp/tamvikma1/O", "/tmp/tamvikel1/D", 0, 1, 0), 0);
     EXPECT_EQ(sim::shellOutput("LC_ALL=C ls -A /tmp/tamvikel1/D"), ".hidden\na.txt\nmine\nsub\n");
     EXPECT_EQ(sim::readFile("/tmp/tamvikel1/D/sub/deep/f"), "F\n");
@@ -63,8 +74,13 @@ TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
 // mount table changed): a student pulled since the last copy is found gone, and back.
 TEST_F(Copy, ChecksBetweenFoldersSeeAStickPulledAndPutBack) {
     ASSERT_EQ(system("mkdir -p /tmp/tamvikma1/P/a/b"), 0);
-    for (auto [change, result] : {std::pair{"true", 0}, {"true", 0}, {"rm /dev/tmvl1-part1", -2}, {": > /dev/tmvl1-part1", 0}})
-        EXPECT_EQ(((void)system(change), cp_tamvik(0, "/tmp/tamvikma1/P", "/tmp/tamvikel1/P", 0, 1, 0)), result) << change;
+    for (auto [change, result] : {std::pair{"true", 0},
+                                  {"true", 0},
+                                  {"rm /dev/tmvl1-part1", -2},
+                                  {": > /dev/tmvl1-part1", 0}}) {
+        (void)system(change);
+        EXPECT_EQ(cp_tamvik(0, "/tmp/tamvikma1/P", "/tmp/tamvikel1/P", 0, 1, 0), result) << change;
+    }
 }
 
 // Folder names on the master go through 100-byte buffers: a longer one is refused,
@@ -73,5 +89,6 @@ TEST_F(Copy, CollectRefusesAFolderNameItWouldHaveToShorten) {
     ASSERT_TRUE(sim::writeFile("/tmp/repTelvo.txt", "Maths-OUT\n"));
     EXPECT_EQ(process_cp_tamvik_n1(0, 3, 0, 2, std::string(52, 'L')), -3);
     EXPECT_EQ(process_telvo_cp_tamvik_n1(0, 2, 0, 2, std::string(70, 'n')), -3);
-    EXPECT_FALSE(sim::exists("/tmp/tamvikma1/TAMVIK-IN/SESSION2") || sim::exists("/tmp/tamvikma1/TELVO/Maths-in/SESSION2"));
+    EXPECT_FALSE(sim::exists("/tmp/tamvikma1/TAMVIK-IN/SESSION2") ||
+                 sim::exists("/tmp/tamvikma1/TELVO/Maths-in/SESSION2"));
 }

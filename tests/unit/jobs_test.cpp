@@ -14,8 +14,10 @@
 
 TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
     // need x 520 <= free x 1000; 16 GiB against 8 GiB would wrap in 32 bits and fit.
-    for (auto [need, freeKiB, fits] : {std::tuple{1000ull, 520ull, true}, {1001ull, 520ull, false},
-                                       {33554432ull, 8388608ull, false}, {33554432ull, 17448305ull, true}})
+    for (auto [need, freeKiB, fits] : {std::tuple{1000ull, 520ull, true},
+                                       {1001ull, 520ull, false},
+                                       {33554432ull, 8388608ull, false},
+                                       {33554432ull, 17448305ull, true}})
         EXPECT_EQ(jobs::spaceRuleHolds(need, freeKiB), fits) << need << " in " << freeKiB;
 }
 
@@ -24,30 +26,41 @@ using namespace std::string_literals;
 
 static Names entries(const char* list) {   // {"?"} when the list cannot be read
     Names got;
-    return jobs::forEachListEntry(list, [&](const std::string& e) { return got.insert(e), true; }) ? got : Names{"?"};
+    const auto keep = [&](const std::string& e) {
+        got.insert(e);
+        return true;
+    };
+    return jobs::forEachListEntry(list, keep) ? got : Names{"?"};
 }
 
 // List lines are read in 150-byte pieces, trimmed; a name that would not come back
 // unchanged from one is never listed as a special folder, nor is a file or a stale entry.
 TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
-    ASSERT_TRUE(sim::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
-    EXPECT_EQ(entries("/tmp/list.txt"), (Names{"Maths-out", "", std::string(149, 'x'), std::string(11, 'x')}));
+    ASSERT_TRUE(
+        sim::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
+    EXPECT_EQ(entries("/tmp/list.txt"),
+              (Names{"Maths-out", "", std::string(149, 'x'), std::string(11, 'x')}));
     const std::string telvo = "/tmp/tamvikma1/TELVO/", fitting = std::string(144, 'F') + "-out";
-    for (const std::string& dir : {"Maths-out"s, "Maths-in"s, "Phys-OUT"s, " Pad-out"s, fitting, std::string(145, 'L') + "-out"})
+    for (const std::string& dir : {"Maths-out"s, "Maths-in"s, "Phys-OUT"s, " Pad-out"s, fitting,
+                                   std::string(145, 'L') + "-out"})
         ASSERT_EQ(createDir(telvo + dir), 0);
-    ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") && sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
+    ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") &&
+                sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
     listTelvoFolders();
     EXPECT_EQ(entries("/tmp/repTelvo.txt"), (Names{"Maths-out", "Phys-OUT", fitting}));
     EXPECT_EQ(addTelvoFolder("two\nlines-out"), -1);
     ASSERT_EQ(system("rm -rf /tmp/tamvikma1/TELVO/*-[oO]*"), 0);
     listTelvoFolders();
-    EXPECT_EQ(entries("/tmp/repTelvo.txt"), Names{"?"}) << "no special folder: the variant stays off";
+    EXPECT_EQ(entries("/tmp/repTelvo.txt"), Names{"?"})
+        << "no special folder: the variant stays off";
 }
 
 TEST(Jobs, DeleteNeverFollowsALink) {
-    ASSERT_TRUE(ensureSegment() && !system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
-                                           " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
-                                           " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"));
+    ASSERT_TRUE(
+        ensureSegment() &&
+        !system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
+                " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
+                " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"));
     EXPECT_TRUE(remove_directory("/tmp/gone") == 0 && !sim::exists("/tmp/gone"));
     EXPECT_EQ(remove_directory("/tmp/keeplink"), -1) << "a folder given as a link is not entered";
     EXPECT_EQ(sim::readFile("/tmp/keep/deep/k"), "k\n");
@@ -55,16 +68,24 @@ TEST(Jobs, DeleteNeverFollowsALink) {
 
 // Phase 1, one slot holding a code: its own expander bit, active low; a failure in any phase.
 TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
-    const struct { int slot, code; unsigned first, second; bool master, failure; } rows[] = {
-        {-1, 0, 0xff, 0xff, false, false}, {0, 2, 0xff, 0xff, true, false},   {1, 2, 0xfe, 0xff, false, false},
-        {9, 4, 0xfd, 0xff, false, false},  {12, 2, 0x7f, 0xff, false, false}, {5, 2, 0xff, 0xfe, false, false},
-        {16, 2, 0xff, 0x7f, false, false}, {3, 7, 0xff, 0xff, false, true},   {0, 5, 0xff, 0xff, false, true},
-        {16, 6, 0xff, 0xff, false, true},  {4, 8, 0xff, 0xff, false, false},  {4, 1, 0xff, 0xff, false, false}};
+    const struct {
+        int slot, code;
+        unsigned first, second;
+        bool master, failure;
+    } rows[] = {{-1, 0, 0xff, 0xff, false, false}, {0, 2, 0xff, 0xff, true, false},
+                {1, 2, 0xfe, 0xff, false, false},  {9, 4, 0xfd, 0xff, false, false},
+                {12, 2, 0x7f, 0xff, false, false}, {5, 2, 0xff, 0xfe, false, false},
+                {16, 2, 0xff, 0x7f, false, false}, {3, 7, 0xff, 0xff, false, true},
+                {0, 5, 0xff, 0xff, false, true},   {16, 6, 0xff, 0xff, false, true},
+                {4, 8, 0xff, 0xff, false, false},  {4, 1, 0xff, 0xff, false, false}};
     for (const auto& row : rows) {
         for (int s = 0; s < kSlots; ++s) stickLedTmp[s] = s == row.slot ? row.code : 0;
-        const BoardFrame frame = (tmpToReal(), computeBoardFrame(stickLed, 1));
-        EXPECT_EQ(std::make_tuple(frame.firstByte, frame.secondByte, frame.masterLit, frame.noFailure),
-                  std::make_tuple(row.first, row.second, row.master, !row.failure)) << row.slot << ":" << row.code;
+        tmpToReal();
+        const BoardFrame frame = computeBoardFrame(stickLed, 1);
+        EXPECT_EQ(
+            std::make_tuple(frame.firstByte, frame.secondByte, frame.masterLit, frame.noFailure),
+            std::make_tuple(row.first, row.second, row.master, !row.failure))
+            << row.slot << ":" << row.code;
     }
 }
 

@@ -11,9 +11,12 @@
 #include "tests/support/appliance.h"
 
 TEST(Sticks, MountPointShowsOnlyAsAWholePath) {
-    for (auto [piece, shows] : {std::pair{std::string("x on /tmp/tamvikel1 type vfat (rw)"), true}, {"x on /tmp/tamvikel1", true},
-                                {"x on /tmp/tamvikel1\ttype", true}, {"x on /tmp/tamvikel12 type", false},
-                                {"x on /mnt/tmp/tamvikel1 type", false}, {"/tmp/tamvikel1/x.img on /tmp/tamvikel1 type", true},
+    for (auto [piece, shows] : {std::pair{std::string("x on /tmp/tamvikel1 type vfat (rw)"), true},
+                                {"x on /tmp/tamvikel1", true},
+                                {"x on /tmp/tamvikel1\ttype", true},
+                                {"x on /tmp/tamvikel12 type", false},
+                                {"x on /mnt/tmp/tamvikel1 type", false},
+                                {"/tmp/tamvikel1/x.img on /tmp/tamvikel1 type", true},
                                 {std::string(200, 'd') + " on /tmp/tamvikel1 type vfat", true}})
         EXPECT_EQ(pieceShowsMountPoint(piece, "/tmp/tamvikel1"), shows) << piece;
 }
@@ -22,12 +25,14 @@ TEST(Sticks, MountPointShowsOnlyAsAWholePath) {
 // in each process: a worker that looks must not hide a change from its parent.
 TEST(Sticks, MountTableVerdictFollowsEveryMountAndUnmount) {
     ASSERT_EQ(mkdir("/tmp/tamvikel2", 0777), 0);
-    for (const char* change : {"mount -t tmpfs stick /tmp/tamvikel2", "umount /tmp/tamvikel2", "mount -t tmpfs s /tmp/tamvikel2"}) {
+    for (const char* change : {"mount -t tmpfs stick /tmp/tamvikel2", "umount /tmp/tamvikel2",
+                               "mount -t tmpfs s /tmp/tamvikel2"}) {
         ASSERT_EQ(system(change), 0);
         EXPECT_EQ(isUsbStillMounted(2), change[0] == 'm' ? 1 : -1) << change;
     }
     const pid_t worker = fork();
-    if (worker == 0) _exit(system("umount /tmp/tamvikel2") == 0 && isUsbStillMounted(2) == -1 ? 0 : 1);
+    if (worker == 0)
+        _exit(system("umount /tmp/tamvikel2") == 0 && isUsbStillMounted(2) == -1 ? 0 : 1);
     int status = -1;
     EXPECT_TRUE(waitpid(worker, &status, 0) == worker && status == 0);
     EXPECT_EQ(isUsbStillMounted(2), -1);
@@ -36,14 +41,20 @@ TEST(Sticks, MountTableVerdictFollowsEveryMountAndUnmount) {
 // The label: one formatter word, intact. The serial, a format's proof, read from its own key.
 TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
     ASSERT_EQ(chdir("/tmp"), 0);
-    for (const std::string label : {"CLASS B", "$(touch pwned)", "it's `touch pwned`", "x'&touch pwned"}) {
-        const std::string words = mkfsCommand(3, 0, label.c_str(), 1, 16).substr(sizeof "mkfs.vfat");
-        EXPECT_NE(sim::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"), std::string::npos);
+    for (const std::string label :
+         {"CLASS B", "$(touch pwned)", "it's `touch pwned`", "x'&touch pwned"}) {
+        const std::string words =
+            mkfsCommand(3, 0, label.c_str(), 1, 16).substr(sizeof "mkfs.vfat");
+        EXPECT_NE(
+            sim::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"),
+            std::string::npos);
     }
     EXPECT_FALSE(sim::exists("/tmp/pwned"));
     for (int slot : {0, 17, -1}) EXPECT_EQ(formatUSB(slot, 0, "X"), -1) << "not a student slot";
-    for (auto [line, serial] : {std::pair{"x: LABEL_FATBOOT=\"A B\" LABEL=\"A B\" UUID=\"D960-529D\"", "D960-529D"},
-                                {"x: PTUUID=\"1234abcd\"", ""}, {"x: LABEL=\"x UUID=\\\"AB\" UUID=\"1111-2222\"", "1111-2222"}})
+    for (auto [line, serial] :
+         {std::pair{"x: LABEL_FATBOOT=\"A B\" LABEL=\"A B\" UUID=\"D960-529D\"", "D960-529D"},
+          {"x: PTUUID=\"1234abcd\"", ""},
+          {"x: LABEL=\"x UUID=\\\"AB\" UUID=\"1111-2222\"", "1111-2222"}})
         EXPECT_EQ(blkidValue(line, "UUID"), serial) << line;
 }
 
@@ -53,46 +64,69 @@ TEST(Sticks, LabelWrittenByteForByte) {
     const std::string raw = "CAF\x90 \x01\xff";
     for (const char* width : {"12", "16", "32"}) {
         const std::string made = std::string("rm -f /tmp/v.img && truncate -s 40M /tmp/v.img && ") +
-                                 "mkfs.vfat -F " + width + " -n " + kLabelPlaceholder + " /tmp/v.img";
+                                 "mkfs.vfat -F " + width + " -n " + kLabelPlaceholder +
+                                 " /tmp/v.img";
         ASSERT_EQ(system((made + " >/dev/null").c_str()), 0) << width;
         EXPECT_TRUE(writeVolumeLabel("/tmp/v.img", raw)) << width;
-        EXPECT_EQ(sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value /tmp/v.img"), raw + "\n");
+        EXPECT_EQ(sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value /tmp/v.img"),
+                  raw + "\n");
         EXPECT_FALSE(writeVolumeLabel("/tmp/v.img", "AGAIN")) << "no placeholder any more";
     }
     EXPECT_FALSE(formatterTakesLabel(raw));
     EXPECT_TRUE(formatterTakesLabel("CLASS B"));
     ASSERT_EQ(system("head -c 1M /dev/zero > /tmp/zero.img"), 0);
     EXPECT_FALSE(writeVolumeLabel("/tmp/zero.img", raw));
-    EXPECT_EQ(sim::shellOutput("tr -d '\\0' < /tmp/zero.img | wc -c"), "0\n") << "not a FAT volume, written";
+    EXPECT_EQ(sim::shellOutput("tr -d '\\0' < /tmp/zero.img | wc -c"), "0\n")
+        << "not a FAT volume, written";
 }
 
 TEST(Sticks, LabelGivesOneFolderNameOrNone) {
     // Quotes, "$(...)" and UTF-8 go through whole: the hostile scenarios.
-    for (auto [label, folder] : {std::pair{"x/../../..", "UE3 x_.._.._.."}, {"..", "UE3"}, {"...", "UE3"}, {"/", "UE3 _"},
-                                 {"", "UE3"}, {"a\"b*c:d<e", "UE3 a_b_c_d_e"}, {">?\\|", "UE3 ____"}, {" .a", "UE3  .a"},
+    for (auto [label, folder] : {std::pair{"x/../../..", "UE3 x_.._.._.."},
+                                 {"..", "UE3"},
+                                 {"...", "UE3"},
+                                 {"/", "UE3 _"},
+                                 {"", "UE3"},
+                                 {"a\"b*c:d<e", "UE3 a_b_c_d_e"},
+                                 {">?\\|", "UE3 ____"},
+                                 {" .a", "UE3  .a"},
                                  {"t\tb\x7f", "UE3 t_b_"}})
         EXPECT_EQ(studentFolderName(3, label), folder) << label;
 }
 
 TEST(Sticks, SpaceCountsAndFreeSpace) {
-    for (auto [count, unit, kib] : {std::tuple{1u, 512u, 1u}, {1u, 511u, 0u}, {3u, 512u, 2u},
-                                    {4194305u, 1048576u, 1024u}, {0xFFFFFFFFu, 1024u, 0xFFFFFFFFu}})
+    for (auto [count, unit, kib] : {std::tuple{1u, 512u, 1u},
+                                    {1u, 511u, 0u},
+                                    {3u, 512u, 2u},
+                                    {4194305u, 1048576u, 1024u},
+                                    {0xFFFFFFFFu, 1024u, 0xFFFFFFFFu}})
         EXPECT_EQ(kscale(count, unit), kib) << count << " x " << unit;
-    EXPECT_EQ(std::pair(df_main("/tmp") > 0, df_main("/tmp/missing/x")), std::pair(true, 0u)) << "unknown free space is no room";
+    EXPECT_EQ(std::pair(df_main("/tmp") > 0, df_main("/tmp/missing/x")), std::pair(true, 0u))
+        << "unknown free space is no room";
 
     // Links count, not what they point at nor hidden entries; a 3 GiB film needs 64-bit offsets.
-    const auto blocks = [](const std::string& path) { return static_cast<int>(sim::lstatOf("/tmp/" + path).st_blocks); };
-    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x > one && : > empty && head"
-                     " -c 100000 /dev/zero > sub/big && truncate -s 3G sub/big && echo h > .hidden && echo i > .hd/in && ln -s"
-                     " sub link && ln -s loop loop && cd /tmp/m && head -c 5000 /dev/zero > ABC.wav && head -c 9000 /dev/zero"
-                     " > abc.txt && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"), 0);
+    const auto blocks = [](const std::string& path) {
+        return static_cast<int>(sim::lstatOf("/tmp/" + path).st_blocks);
+    };
+    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x "
+                     "> one && : > empty && head"
+                     " -c 100000 /dev/zero > sub/big && truncate -s 3G sub/big && echo h > .hidden "
+                     "&& echo i > .hd/in && ln -s"
+                     " sub link && ln -s loop loop && cd /tmp/m && head -c 5000 /dev/zero > "
+                     "ABC.wav && head -c 9000 /dev/zero"
+                     " > abc.txt && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"),
+              0);
     fileCntG = 0;
-    EXPECT_EQ(getDocFiles("/tmp/tree"), blocks("tree") + blocks("tree/sub") + blocks("tree/one") + blocks("tree/sub/big") +
-                                            blocks("tree/link") + blocks("tree/loop"));
+    EXPECT_EQ(getDocFiles("/tmp/tree"), blocks("tree") + blocks("tree/sub") + blocks("tree/one") +
+                                            blocks("tree/sub/big") + blocks("tree/link") +
+                                            blocks("tree/loop"));
     EXPECT_EQ(fileCntG, 5);
 
     // Listed files (which line selects what: the fuzz target): a folder whole, a line each.
-    const unsigned wav = blocks("m/ABC.wav"), abc = wav + blocks("m/abc.txt") + blocks("m/abcdir") + blocks("m/abcdir/in");
-    for (auto [list, audioOnly, total] : {std::tuple{"abcd\n", 1, wav}, {"abcd\n", 0, abc}, {"ABC.wavx\r\nABC.\n", 1, 2 * wav}})
-        EXPECT_EQ(sim::writeFile("/filelist", list) ? duwav("/tmp/m", audioOnly) : ~0u, total) << list;
+    const unsigned wav = blocks("m/ABC.wav"),
+                   abc = wav + blocks("m/abc.txt") + blocks("m/abcdir") + blocks("m/abcdir/in");
+    for (auto [list, audioOnly, total] :
+         {std::tuple{"abcd\n", 1, wav}, {"abcd\n", 0, abc}, {"ABC.wavx\r\nABC.\n", 1, 2 * wav}})
+        EXPECT_EQ(sim::writeFile("/filelist", list) ? duwav("/tmp/m", audioOnly) : ~0u, total)
+            << list;
 }

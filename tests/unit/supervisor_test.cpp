@@ -12,11 +12,13 @@
 #include "tests/support/appliance.h"
 
 TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
-    ASSERT_TRUE(chdir("/tmp") == 0 && sim::writeFile("/tmp/plain", ""));   // where an unquoted "touch pwned" would land
+    ASSERT_TRUE(chdir("/tmp") == 0 &&
+                sim::writeFile("/tmp/plain", ""));   // where an unquoted "touch pwned" would land
     std::string deep = "/tmp/long", tooDeep;   // every missing level, any length the system takes
     while (deep.size() < 1500) deep += "/" + std::string(120, 'd');
     for (tooDeep = deep; tooDeep.size() < 5000;) tooDeep += "/" + std::string(120, 'e');
-    std::vector<std::pair<std::string, int>> made = {{"/tmp/t/x/", 0}, {"/tmp/plain/sub", -1}, {deep, 0}, {tooDeep, -1}};
+    std::vector<std::pair<std::string, int>> made = {
+        {"/tmp/t/x/", 0}, {"/tmp/plain/sub", -1}, {deep, 0}, {tooDeep, -1}};
     for (const std::string text : {"it's", "$(touch pwned)", "`touch pwned`", "back\\slash \"dq\"",
                                    "new\nline", "a;b|c&d>e", "-p", "$HOME ~ *", ""})
         made.emplace_back("/tmp/made/" + text + "/deeper", 0);
@@ -43,28 +45,40 @@ TEST(Supervisor, DroppedWatchLooksEveryCycle) {
 // A run is the command's first ten characters, any case; a short line: the bare command only.
 TEST(Supervisor, VerdictFromTheLastTwoPieces) {
     const std::string size = "mkfs.vfat: Attempting to create a too large file system";
-    const struct { std::string last, previous, cmd; int result; } rows[] = {
-        {"mount /dev/x 1700000000\n", "", "mount /dev/x", 0}, {"mount: bad superblock\n", "", "mount /dev/x", -1},
-        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0}, {"reboot 1700000000\n", "", "reboot", -1}, {"reboot", "", "reboot", 0},
+    const struct {
+        std::string last, previous, cmd;
+        int result;
+    } rows[] = {
+        {"mount /dev/x 1700000000\n", "", "mount /dev/x", 0},
+        {"mount: bad superblock\n", "", "mount /dev/x", -1},
+        {"MOUNT /DEV/x 17\n", "", "mount /dev/y", 0},
+        {"reboot 1700000000\n", "", "reboot", -1},
+        {"reboot", "", "reboot", 0},
         {"rm: cannot remove '/tmp/bt4.cmd': No such file or directory\n", "", "rm /tmp/bt4.cmd", 0},
-        {size + "\n", "", "mkfs.vfat x", -2}, {"x\n", " " + size, "x", -1},
-        {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x", -2}};
+        {size + "\n", "", "mkfs.vfat x", -2},
+        {"x\n", " " + size, "x", -1},
+        {"next\n", "MKFS.VFAT: attempting to create a too large FILE SYSTEM (x)\n", "mkfs.vfat x",
+         -2}};
     const char* text = nullptr;   // the event text is the log's business
-    for (const auto& row : rows) EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
+    for (const auto& row : rows)
+        EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
     (void)unlink("/tmp/log.txt");
     EXPECT_EQ(checkLogLastLine("anything at all"), -1);
 }
 
 // The tail reader ends as a whole reading in 299-character pieces does, whatever the lines.
 TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
-    const std::string odd[] = {"", "\n\n", std::string("ab\0cd\nef\0gh\n", 12), std::string(200000, 'z') + "\nlast\n",
+    const std::string odd[] = {"", "\n\n", std::string("ab\0cd\nef\0gh\n", 12),
+                               std::string(200000, 'z') + "\nlast\n",
                                "a\n" + std::string(200001, 'w') + "\n"};
     std::mt19937 random(20261206);
     const int lengths[] = {0, 1, 298, 299, 300, 597, 598, 599, 65535, 65536, 65537, 70000};
     for (int round = 0; round < 160; ++round) {
         std::string log = round < 5 ? odd[round] : "";
-        for (int i = 0, count = round < 5 ? 0 : 1 + static_cast<int>(random() % 4); i < count; ++i) {
-            for (int n = lengths[random() % 12]; n > 0; --n) log += static_cast<char>('a' + random() % 26);
+        for (int i = 0, count = round < 5 ? 0 : 1 + static_cast<int>(random() % 4); i < count;
+             ++i) {
+            for (int n = lengths[random() % 12]; n > 0; --n)
+                log += static_cast<char>('a' + random() % 26);
             if (i + 1 < count || random() % 2) log += '\n';
         }
         ASSERT_TRUE(sim::writeFile("/tmp/tail.txt", log));
@@ -81,12 +95,17 @@ TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
 TEST(SelfUpdate, VersionOnlyAfterTheScriptRan) {
     ASSERT_TRUE(ensureSegment() && sim::listAsMounted({0}));
     for (bool script : {false, true}) {
-        ASSERT_EQ(system((std::string("rm -rf /tmp/tamvikma1/* /tmp/pkg /tmp/trace /dazuzorizizar && mkdir /tmp/pkg")
-                          + " && cd /tmp/pkg && echo doc > readme" + (script ? " && echo 'echo ran >> /tmp/trace' > ruzedirevora.sh" : "")
-                          + " && chmod +x * && tar -cf /tmp/tamvikma1/dododirezeva_20.tar .").c_str()), 0);
+        ASSERT_EQ(system((std::string("rm -rf /tmp/tamvikma1/* /tmp/pkg /tmp/trace /dazuzorizizar "
+                                      "&& mkdir /tmp/pkg") +
+                          " && cd /tmp/pkg && echo doc > readme" +
+                          (script ? " && echo 'echo ran >> /tmp/trace' > ruzedirevora.sh" : "") +
+                          " && chmod +x * && tar -cf /tmp/tamvikma1/dododirezeva_20.tar .")
+                             .c_str()),
+                  0);
         const int reboots = sim::shimCalls("reboot");
         updateDup();
-        EXPECT_EQ(sim::readFile("/tmp/trace") + sim::readFile("/dazuzorizizar"), script ? "ran\n20\n" : "");
+        EXPECT_EQ(sim::readFile("/tmp/trace") + sim::readFile("/dazuzorizizar"),
+                  script ? "ran\n20\n" : "");
         EXPECT_EQ(sim::shimCalls("reboot") - reboots, script ? 1 : 0);
     }
 }
