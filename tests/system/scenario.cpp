@@ -80,10 +80,13 @@ std::vector<Row> loadRows() {
     std::ifstream table(STICKDUP_SCENARIOS);
     for (std::string line; std::getline(table, line);) {
         if (line.empty() || line[0] == '#') continue;
-        if (line[0] == ' ' && !lines.empty())
-            lines.back() += line;   // the row goes on
-        else
+        if (line[0] != ' ' || lines.empty()) {
             lines.push_back(line);
+            continue;
+        }
+        // The row goes on: the break stands for one blank.
+        while (!lines.back().empty() && lines.back().back() == ' ') lines.back().pop_back();
+        lines.back() += " " + line.substr(line.find_first_not_of(' '));
     }
     const std::string jobs =
         " distribute distribute-whole collect collect-whole clear clear-whole update ";
