@@ -34,9 +34,9 @@ namespace {
 
 // The copy workers are forked: what they count goes to a page shared with them.
 struct Counters {
-    int commands;   // every shell command
+    int commands;       // every shell command
     int copyCommands;   // those run inside the tree copy
-    long copyMicros;   // time inside the tree copy
+    long copyMicros;    // time inside the tree copy
 };
 Counters* gCounts = static_cast<Counters*>(
     mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));

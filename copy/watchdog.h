@@ -31,8 +31,8 @@
 
 #include "supervisor/globals.h"
 
-constexpr int32_t kCountdownStart = 60;   // a fresh worker, and each block copied
-constexpr int32_t kNoResult = -4;   // word 18 while the worker has no result
+constexpr int32_t kCountdownStart = 60;        // a fresh worker, and each block copied
+constexpr int32_t kNoResult = -4;              // word 18 while the worker has no result
 constexpr unsigned kWatchPeriodUs = 1000000;   // the parent looks once a second
 
 // One aligned 32-bit load or store of a segment word. Without an attachment
@@ -76,8 +76,8 @@ struct WatchRule {
 
 enum class WaitEnd {
     ResultWritten,   // word 18 is no longer kNoResult
-    CountdownOut,   // word 17 ran out without a result
-    WorkerGone,   // /proc/<pid> vanished (only with watchLiveness)
+    CountdownOut,    // word 17 ran out without a result
+    WorkerGone,      // /proc/<pid> vanished (only with watchLiveness)
 };
 
 // Parent loop: take 1 off word 17 (a plain read and write: a heartbeat stored in

@@ -76,7 +76,7 @@ StickSync::~StickSync() {
 
 bool StickSync::flushed() {
     if (fd < 0) return true;   // nothing was reachable there, so nothing waits
-    renewHeartbeat();   // writing out may take a while on a slow stick
+    renewHeartbeat();          // writing out may take a while on a slow stick
     if (syncfs(fd) == 0) return true;
     printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
     return false;

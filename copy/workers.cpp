@@ -26,8 +26,8 @@ constexpr int kListedFiles = 1;
 // Which copy result means which stick went away depends on the direction.
 struct Direction {
     int student;
-    int masterLost;   // distribute: -1 (source), collect: -2 (destination)
-    int studentLost;   // distribute: -2, collect: -1
+    int masterLost;      // distribute: -1 (source), collect: -2 (destination)
+    int studentLost;     // distribute: -2, collect: -1
     bool studentFirst;   // unmount order when the master is lost
 };
 
@@ -59,7 +59,7 @@ void printReplist(const std::string& entry) {
 // destinationRoot + F. found: a listed folder exists on the source stick;
 // lastEntry: the last line read; result: the worker's result so far.
 struct ListedCopy {
-    std::string sourceRoot;   // ends with "/"
+    std::string sourceRoot;        // ends with "/"
     std::string destinationRoot;   // ends with "/"
     int srcStick;
     int dstStick;

@@ -14,10 +14,10 @@ void optiswitchled();
 // What one frame sends to the board. The bytes are as the expander receives them:
 // active low, so a lit LED is a 0 bit.
 struct BoardFrame {
-    bool masterLit = false;   // gpio71
-    unsigned firstByte = 0xff;   // bit 0..7: slots 1, 9, 2, 10, 3, 11, 4, 12
+    bool masterLit = false;       // gpio71
+    unsigned firstByte = 0xff;    // bit 0..7: slots 1, 9, 2, 10, 3, 11, 4, 12
     unsigned secondByte = 0xff;   // bit 0..7: slots 5, 13, 6, 14, 7, 15, 8, 16
-    bool noFailure = true;   // no position holds 5, 6 or 7
+    bool noFailure = true;        // no position holds 5, 6 or 7
 };
 
 // The slot whose code LED position 0..16 shows.

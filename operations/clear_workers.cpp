@@ -31,7 +31,7 @@
 namespace jobs {
 namespace {
 
-constexpr int kOperationLog = 1;   // the workers write into the operation log
+constexpr int kOperationLog = 1;        // the workers write into the operation log
 constexpr int kWorkerCountdown = 120;   // a format may take a while before it answers
 constexpr int kFormatFailed = -1;
 

@@ -35,14 +35,14 @@ namespace {
 
 constexpr uint64_t kMinShareBytes = 1048576;   // every measured stick counts at least 1 MiB
 constexpr uint64_t kBlockBytes = 512;
-constexpr int kLabelSize = 64;   // FAT labels hold at most 11 characters
+constexpr int kLabelSize = 64;                // FAT labels hold at most 11 characters
 constexpr int kSlotWord = 0, kSizeWord = 1;   // columns of sticksN
 
 struct Run {
-    int fn = 0;   // 0 folder mode, 1 whole-stick mode
-    bool special = false;   // special-folder variant (folder mode only)
+    int fn = 0;               // 0 folder mode, 1 whole-stick mode
+    bool special = false;     // special-folder variant (folder mode only)
     uint64_t sizeTotal = 0;   // bytes, each measured stick at least 1 MiB
-    int count = 0;   // student sticks measured
+    int count = 0;            // student sticks measured
     uint64_t sizeAvMax = 0;   // ten times the average per stick, in bytes
     int session = 0;
 };

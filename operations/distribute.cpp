@@ -40,9 +40,9 @@ constexpr int kDocumentsAttempts = 3;
 constexpr mode_t kDocumentsMode = 0777;
 
 struct Plan {
-    int fn = 0;   // 0 folder mode, 1 whole-stick mode
+    int fn = 0;             // 0 folder mode, 1 whole-stick mode
     bool special = false;   // special-folder variant (folder mode only)
-    uint64_t need = 0;   // 512-byte blocks handed out
+    uint64_t need = 0;      // 512-byte blocks handed out
 };
 
 bool plainFolderMode(const Plan& plan) { return plan.fn == 0 && !plan.special; }

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kMaxPartition = 5;   // partitions above 5 are never used
+constexpr int kMaxPartition = 5;                // partitions above 5 are never used
 constexpr useconds_t kDetectRetry = 10000000;   // a stick may still be settling: 10 s
 constexpr const char* kLabelScratch = "/tmp/partLabel";
 constexpr int kLabelLine = 150;   // blkid's first line, at most 149 characters

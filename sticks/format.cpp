@@ -24,13 +24,13 @@ namespace {
 
 constexpr int kFirstStudent = 1;
 constexpr int kLastStudent = 16;
-constexpr int kFormatterTooLarge = -2;   // to_system's verdict on the size message
+constexpr int kFormatterTooLarge = -2;        // to_system's verdict on the size message
 constexpr uint32_t kFat16LimitKiB = 268434;   // largest size still given FAT16
-constexpr uint32_t kSmallLimitKiB = 89999;   // up to here the stick is emptied
-constexpr uint32_t kGapLowKiB = 190000;   // above this and up to kGapHighKiB as well
+constexpr uint32_t kSmallLimitKiB = 89999;    // up to here the stick is emptied
+constexpr uint32_t kGapLowKiB = 190000;       // above this and up to kGapHighKiB as well
 constexpr uint32_t kGapHighKiB = 217999;
 constexpr int32_t kClearCountdown = 240;   // seconds the bulk delete may take
-constexpr int kEventProcess = 1;   // clear events go to the operation log
+constexpr int kEventProcess = 1;           // clear events go to the operation log
 constexpr const char* kSerialScratch = "/tmp/partSerial";
 
 std::string studentNode(int slot, int partIndex) {

@@ -51,7 +51,7 @@ Listing listMountTable(int slot) {
 // fresh read, for one poll.
 struct TableCache {
     unsigned long changesSeen = 0;   // no look yet: 0, the first look moves it
-    Listing slots[kSlots];   // unreadable: not known, read it
+    Listing slots[kSlots];           // unreadable: not known, read it
 };
 TableCache gTable;
 

@@ -26,7 +26,7 @@ namespace {
 struct ButtonLine {
     const char* valueFile;
     const char* message;   // printed when the value file cannot be opened
-    bool errorPattern;   // whether the error pattern is shown before exit
+    bool errorPattern;     // whether the error pattern is shown before exit
 };
 enum Button { kShift, kDistribute, kCollect, kClear };
 // The shift button's failure leaves the LEDs as they are; the others show the error.
@@ -45,9 +45,9 @@ constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
 constexpr useconds_t kIdleMicros = 1000;
 constexpr useconds_t kBusyMicros = 100000;
 constexpr unsigned kPauseSeconds = 2;   // after a request: the job is running by then
-constexpr int kBlinkEvery = 5;   // busy cycles per toggle of the job's LED
+constexpr int kBlinkEvery = 5;          // busy cycles per toggle of the job's LED
 constexpr int kShutdownCycles = 1000;   // idle cycles with shift held
-constexpr int kHoldReads = 5;   // clear gesture: about one second held
+constexpr int kHoldReads = 5;           // clear gesture: about one second held
 constexpr useconds_t kHoldMicros = 200000;
 constexpr int kConfirmReads = 30;   // then about three seconds to press again
 constexpr useconds_t kConfirmMicros = 100000;

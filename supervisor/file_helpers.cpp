@@ -55,7 +55,7 @@ int createDir(const std::string& path) {
         // a parent that cannot be listed (a folder without read permission).
         if (parent != path) (void)createDir(parent);
         printf("createDir(dirname(copycrDir));\n");
-        fflush(stdout);   // our lines before the shell's
+        fflush(stdout);                       // our lines before the shell's
         (void)system(mkdirCommand.c_str());   // judged below by the folder itself
         printf("system(mkdirTestDir);\n");
         if (direxist(path) != 0) result = -1;

@@ -19,8 +19,8 @@ namespace {
 constexpr const char* kResultDisplay = "/tmp/showresult.cmd";
 constexpr const char* kDropCancel = "rm /tmp/bt4.cmd";
 constexpr useconds_t kPoll = 1000;   // 1 ms between cycles
-constexpr int kLookAfresh = 1000;   // ms: the watches' safety net
-constexpr unsigned kSettle = 1;   // 1 s between the busy pattern and the job
+constexpr int kLookAfresh = 1000;    // ms: the watches' safety net
+constexpr unsigned kSettle = 1;      // 1 s between the busy pattern and the job
 
 struct JobFile {
     const char* path;
@@ -42,7 +42,7 @@ void runJob(const JobFile& request) {
     showBusyPattern();
     checkLedStatus();   // clears the last job's result codes
     sleep(kSettle);
-    (void)to_system(kDropCancel);   // absent is fine: a stale request is all we drop
+    (void)to_system(kDropCancel);    // absent is fine: a stale request is all we drop
     (void)request.job(request.fn);   // results show only in the status words
     // The job may have removed its file already; a failing rm is harmless.
     (void)to_system(request.removeCommand);

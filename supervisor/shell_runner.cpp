@@ -20,9 +20,9 @@ namespace {
 constexpr const char* kConsoleLog = "/tmp/log.txt";
 constexpr const char* kEventLogs[] = {"/tmp/logM.txt", "/tmp/logC.txt", "/tmp/logH.txt"};
 constexpr mode_t kEventLogMode = 0644;   // readable by anyone who inspects the appliance
-constexpr size_t kEventTextMax = 199;   // the event text lives in a 200-byte buffer
-constexpr off_t kPiece = 299;   // the log is judged in pieces of 299 characters
-constexpr size_t kCommandPrefix = 10;   // an echo line is recognised by 10 characters
+constexpr size_t kEventTextMax = 199;    // the event text lives in a 200-byte buffer
+constexpr off_t kPiece = 299;            // the log is judged in pieces of 299 characters
+constexpr size_t kCommandPrefix = 10;    // an echo line is recognised by 10 characters
 constexpr const char* kSizeMessage = "mkfs.vfat: Attempting to create a too large file system";
 constexpr size_t kSizeMessageLength = 55;
 constexpr off_t kScanBlock = 64 * 1024;

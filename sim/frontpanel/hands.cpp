@@ -19,11 +19,11 @@ void setLine(int line, bool press) {
     fclose(f);
 }
 
-constexpr double kTap = 0.3;   // a short press, well below the 1 s of a shutdown hold
-constexpr double kFirmPress = 1.5;   // a job button held until the daemon takes the request
-constexpr double kClearHold = 1.0;   // the daemon reads the clear button five times, 200 ms apart
+constexpr double kTap = 0.3;          // a short press, well below the 1 s of a shutdown hold
+constexpr double kFirmPress = 1.5;    // a job button held until the daemon takes the request
+constexpr double kClearHold = 1.0;    // the daemon reads the clear button five times, 200 ms apart
 constexpr double kPromptWait = 2.5;   // its confirmation window is 3 s once LED3 is lit
-constexpr double kLetGo = 0.5;   // it looks every 100 ms for the release before the press
+constexpr double kLetGo = 0.5;        // it looks every 100 ms for the release before the press
 
 }   // namespace
 

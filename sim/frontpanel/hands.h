@@ -29,9 +29,9 @@ public:
     explicit Buttons(const View& view) : view_(view) {}
     // Gestures queue up: a shift typed right after d cancels the job d started.
     void job(int line, bool withShift);   // distribute, collect
-    void clear(bool withShift);   // hold, let go, press again
-    void tapShift();   // dismiss or cancel
-    void holdShiftLong();   // shutdown
+    void clear(bool withShift);           // hold, let go, press again
+    void tapShift();                      // dismiss or cancel
+    void holdShiftLong();                 // shutdown
     void tick(double now, std::string& say);
     void releaseAll();
 

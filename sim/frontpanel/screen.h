@@ -9,9 +9,9 @@
 namespace panel {
 
 struct Screen {
-    int selected = 0;   // the slot the stick keys act on
+    int selected = 0;          // the slot the stick keys act on
     bool shiftArmed = false;   // shift goes down with the next button
-    bool showTree = false;   // the lower part shows the selected stick's folders
+    bool showTree = false;     // the lower part shows the selected stick's folders
     int treeSlot = 0;
     std::string message;
     std::string daemon;   // "running" or how it ended

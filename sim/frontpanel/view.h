@@ -24,11 +24,11 @@ struct Lamp {
 
 struct View {
     std::array<Lamp, kFunctionLeds> function;   // LED1 .. LED4
-    std::array<Lamp, kSlots> stick;   // by slot, decoded from the board
-    std::array<int, kSlots> word{};   // status words, by slot
+    std::array<Lamp, kSlots> stick;             // by slot, decoded from the board
+    std::array<int, kSlots> word{};             // status words, by slot
     bool wordsKnown = false;
     std::array<bool, 8> jobFile{};   // /tmp/btN.cmd, N = 1..7
-    std::array<bool, 8> marker{};   // /tmp/showresultN.cmd; [0] the display marker
+    std::array<bool, 8> marker{};    // /tmp/showresultN.cmd; [0] the display marker
     // Job N's file was seen under its marker: the marker then stands for a result,
     // not for a request whose job file the button process has yet to write.
     std::array<bool, 8> ran{};

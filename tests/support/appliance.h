@@ -26,12 +26,12 @@ constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;
 void pressButton(int gpio);
 void releaseButton(int gpio);
 std::string gpioValue(int gpio);   // first character of the value file, "" if none
-void removeGpio(int gpio);   // the value file vanishes (fatal-path tests)
-std::string functionLeds();   // "LED4 LED3 LED2 LED1", e.g. "0011"
+void removeGpio(int gpio);         // the value file vanishes (fatal-path tests)
+std::string functionLeds();        // "LED4 LED3 LED2 LED1", e.g. "0011"
 std::vector<std::pair<int, int>>
-boardBytes();   // what the expander chip took (KERNEL), oldest first
-int boardAttempts();   // how often i2cset ran (KERNEL), answered or not
-void expanderAnswers(bool answers);   // false: the expander cannot be reached until true
+boardBytes();                             // what the expander chip took (KERNEL), oldest first
+int boardAttempts();                      // how often i2cset ran (KERNEL), answered or not
+void expanderAnswers(bool answers);       // false: the expander cannot be reached until true
 int shimCalls(const std::string& shim);   // how often "reboot" / "shutdown" ran
 
 // ---- The shared status segment, the daemon, files --------------------------------
@@ -40,7 +40,7 @@ void setWord(int index, int32_t value);
 // The daemon as at boot (cwd "/", its own process group); STICKDUP_DAEMON and
 // STICKDUP_EMULATOR name another build and the program that runs it (an ARM one).
 pid_t startDaemon();
-void stopDaemon();   // kill the whole process family, wait for it
+void stopDaemon();                              // kill the whole process family, wait for it
 struct stat lstatOf(const std::string& path);   // all zero when nothing is there
 inline bool exists(const std::string& path) { return lstatOf(path).st_nlink > 0; }   // a link too
 std::string readFile(const std::string& path);

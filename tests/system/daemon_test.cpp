@@ -143,8 +143,8 @@ TEST(Daemon, OnlyAConfirmedClearGestureAsksForTheClear) {
         const char* hand;
         bool asks;
     } rows[] = {{"LPhR0", false},   // released before the hold is over
-                {"P10R", false},   // held on through the prompt: a press without a release first
-                {"P1R0", false},   // released at the prompt, never pressed again
+                {"P10R", false},    // held on through the prompt: a press without a release first
+                {"P1R0", false},    // released at the prompt, never pressed again
                 {"P1RhP", true}};
     for (const auto& row : rows) {
         for (const char* c = row.hand; *c; ++c) {

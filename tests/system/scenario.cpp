@@ -370,8 +370,8 @@ std::string struck(const Fault& f) {
 }
 
 size_t gLogStart = 0, gEventStart = 0;   // log sizes when the job was requested
-std::map<int, Sums> gBefore;   // every stick's content before the job
-const Row* gRow = nullptr;   // the row being run
+std::map<int, Sums> gBefore;             // every stick's content before the job
+const Row* gRow = nullptr;               // the row being run
 std::ofstream gReport;   // the group's part of the report, when the appliance has an out folder
 
 // Whether a fault that waits for a moment in the job strikes now (logs: since the request; paths:
