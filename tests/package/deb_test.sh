@@ -8,22 +8,30 @@ failures=0
 check() {   # check WHAT EXPECTED ACTUAL
   if [ "$2" != "$3" ]; then echo "FAIL: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
 }
-daemons() { local c; for c in /proc/[0-9]*/comm; do [ "$(cat "$c" 2>/dev/null)" = stickdupd ] && echo "${c//[^0-9]/}"; done | sort -n; }
+daemons() {
+  local c
+  for c in /proc/[0-9]*/comm; do
+    [ "$(cat "$c" 2>/dev/null)" = stickdupd ] && echo "${c//[^0-9]/}"
+  done | sort -n
+}
 waitfor() { for _ in $(seq 300); do "$@" && return 0; sleep 0.2; done; return 1; }   # 60 s
 count() { [ "$(daemons | wc -l)" = "$1" ]; }
 renewed() { count 3 && [ -z "$(daemons | grep -xF "$old")" ]; }
 
-# dpkg writes into overlays of the host's read-only /usr and /etc; its database starts empty (--force-depends).
+# dpkg writes into overlays of the host's read-only /usr and /etc; its database starts empty
+# (--force-depends).
 for dir in /usr /etc; do
   mkdir -p "/tmp/ov$dir/up" "/tmp/ov$dir/work"
-  mount -t overlay overlay -o "lowerdir=$dir,upperdir=/tmp/ov$dir/up,workdir=/tmp/ov$dir/work" "$dir"
+  mount -t overlay overlay \
+    -o "lowerdir=$dir,upperdir=/tmp/ov$dir/up,workdir=/tmp/ov$dir/work" "$dir"
 done
 mkdir -p /var/lib/dpkg/info /var/lib/dpkg/updates /var/log && : >/var/lib/dpkg/status
 
 echo in >/sys/class/gpio/gpio13/direction   # an LED line set up the wrong way
 dpkg -i --force-depends "$1" >/tmp/dpkg.log 2>&1 || cat /tmp/dpkg.log
 waitfor count 3; check "three processes after install" 0 $?
-check "GPIO step before the daemon" "stickdup-gpio: gpio13 was in, now out" "$(grep -o 'stickdup-gpio: .*' /tmp/dpkg.log)"
+check "GPIO step before the daemon" "stickdup-gpio: gpio13 was in, now out" \
+  "$(grep -o 'stickdup-gpio: .*' /tmp/dpkg.log)"
 rules=/usr/lib/udev/rules.d/70-stickdup.rules
 check "platform installed" "$rules /usr/sbin/stickdup-gpio /usr/sbin/stickdup-ports" \
   "$(ls $rules /usr/sbin/stickdup-gpio /usr/sbin/stickdup-ports 2>&1 | tr '\n' ' ' | sed 's/ $//')"
@@ -31,12 +39,16 @@ check "platform installed" "$rules /usr/sbin/stickdup-gpio /usr/sbin/stickdup-po
 # A stick in each slot's port in turn, each once the helper asks for it.
 /usr/sbin/stickdup-ports --rules /tmp/ports.rules >/tmp/ports.out 2>&1 &
 for slot in $(seq 0 16); do
-  waitfor grep -q "Plug a stick into the port for $([ "$slot" = 0 ] && echo "the master stick" || echo "student $slot")\." /tmp/ports.out
+  port="student $slot"
+  [ "$slot" != 0 ] || port="the master stick"
+  waitfor grep -q "Plug a stick into the port for $port\." /tmp/ports.out
   stick plug "$slot" --size 256 >/dev/null
 done
-waitfor test -s /tmp/ports.rules; check "port helper's rules" "$(grep '^ENV' $rules)" "$(grep '^ENV' /tmp/ports.rules)"
+waitfor test -s /tmp/ports.rules
+check "port helper's rules" "$(grep '^ENV' $rules)" "$(grep '^ENV' /tmp/ports.rules)"
 for slot in $(seq 0 16); do stick pull "$slot"; done
-check "started at boot (after local file systems)" 1 "$(ls /etc/rc2.d/S*stickdupd 2>/dev/null | wc -l)"
+check "started at boot (after local file systems)" 1 \
+  "$(ls /etc/rc2.d/S*stickdupd 2>/dev/null | wc -l)"
 /etc/init.d/stickdupd status >/dev/null; check "status while running" 0 $?
 first=$(daemons | head -n 1)
 check "working directory" / "$(readlink "/proc/$first/cwd")"
@@ -53,6 +65,12 @@ waitfor count 0; check "no process after stop" 0 $?
 
 dpkg -P stickdup >>/tmp/dpkg.log 2>&1; check "purge" 0 $?
 waitfor count 0; check "no process after purge" 0 $?
-check "files left" "" "$(ls /usr/sbin/stickdup* /etc/init.d/stickdupd /etc/rc*.d/*stickdupd $rules 2>/dev/null)"
-[ "$failures" -eq 0 ] || { echo "--- dpkg log"; cat /tmp/dpkg.log; echo "--- port helper"; cat /tmp/ports.out; }
+check "files left" "" \
+  "$(ls /usr/sbin/stickdup* /etc/init.d/stickdupd /etc/rc*.d/*stickdupd $rules 2>/dev/null)"
+if [ "$failures" -ne 0 ]; then
+  echo "--- dpkg log"
+  cat /tmp/dpkg.log
+  echo "--- port helper"
+  cat /tmp/ports.out
+fi
 exit "$failures"

@@ -4,7 +4,8 @@ stickdup_test(daemon_test KERNEL system/daemon_test.cpp)
 # The scenario table: one appliance boot a group of rows, each writing its part of build/report/.
 add_executable(scenario_test system/scenario.cpp)
 target_link_libraries(scenario_test PRIVATE stickdup_testsupport GTest::gtest_main)
-target_compile_definitions(scenario_test PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
+target_compile_definitions(scenario_test
+  PRIVATE STICKDUP_SCENARIOS="${CMAKE_CURRENT_SOURCE_DIR}/system/scenarios.txt")
 add_dependencies(scenario_test stickdupd)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS system/scenarios.txt)
 file(READ system/scenarios.txt table)
@@ -12,7 +13,8 @@ string(REGEX MATCHALL "\n[a-z0-9]+ " groups "${table}")
 list(TRANSFORM groups STRIP)
 list(REMOVE_DUPLICATES groups)
 list(REMOVE_ITEM groups power afterpower)
-set(run SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel --share ${PROJECT_BINARY_DIR} --out ${PROJECT_BINARY_DIR}/report)
+set(run SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel --share ${PROJECT_BINARY_DIR}
+  --out ${PROJECT_BINARY_DIR}/report)
 foreach(group IN LISTS groups)
   add_test(NAME scenario_${group} COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group}
            GTEST_FILTER=Table/Scenario.Row/${group}_* ${run} -- $<TARGET_FILE:scenario_test>)
@@ -33,5 +35,9 @@ endforeach()
 
 # A power cut: the first boot stops mid-collect; a second plugs the sticks it left and checks them.
 string(REPLACE ";" " " run "GTEST_FILTER=Table/Scenario.Row/\${g}_* STICKDUP_GROUP=\${g} ${run}")
-add_test(NAME scenario_power COMMAND bash -c "d=\$(mktemp -d); rm -f ${PROJECT_BINARY_DIR}/report/power.sums; g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>; g=afterpower; ${run} --sticks \$d/a -- $<TARGET_FILE:scenario_test>; s=\$?; rm -rf \$d; exit \$s")
+set(power "d=\$(mktemp -d); rm -f ${PROJECT_BINARY_DIR}/report/power.sums;")
+string(APPEND power " g=power; ${run} --keep \$d/a -- $<TARGET_FILE:scenario_test>;")
+string(APPEND power " g=afterpower; ${run} --sticks \$d/a -- $<TARGET_FILE:scenario_test>;")
+string(APPEND power " s=\$?; rm -rf \$d; exit \$s")
+add_test(NAME scenario_power COMMAND bash -c "${power}")
 set_tests_properties(scenario_power PROPERTIES LABELS KERNEL TIMEOUT 2800)
