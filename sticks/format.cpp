@@ -33,11 +33,6 @@ constexpr int32_t kClearCountdown = 240;   // seconds the bulk delete may take
 constexpr int kEventProcess = 1;           // clear events go to the operation log
 constexpr const char* kSerialScratch = "/tmp/partSerial";
 
-std::string studentNode(int slot, int partIndex) {
-    const std::string node = "/dev/tmvl" + std::to_string(slot) + "-part";
-    return partIndex != 0 ? node + std::to_string(partIndex) : node;
-}
-
 // The node mkfs.vfat is given, as a partition index. Whole-stick mode takes the
 // whole device; a stick that has no node for it (its device manager named only
 // its partition) is formatted through the partition in use rather than not at all.
@@ -117,6 +112,11 @@ int runFormatter(int slot, int fn, const char* label, int fatSize) {
 }
 
 }   // namespace
+
+std::string studentNode(int slot, int partIndex) {
+    const std::string node = "/dev/tmvl" + std::to_string(slot) + "-part";
+    return partIndex != 0 ? node + std::to_string(partIndex) : node;
+}
 
 int fatSizeForStick(uint32_t sizeKiB) {
     if (sizeKiB <= kSmallLimitKiB) return -1;   // 0 included: the size is unknown

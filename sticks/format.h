@@ -8,6 +8,8 @@
 int formatUSB(int slot, int fn, const char* label);
 void remove_directory3(const std::string& path);
 
+// A student stick's node: partIndex 0 the whole device ("/dev/tmvl3-part"), else that partition.
+std::string studentNode(int slot, int partIndex);
 // FAT width for a measured stick size in KiB: 16 or 32, or -1 where the stick is
 // emptied instead of formatted.
 int fatSizeForStick(uint32_t sizeKiB);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "sticks/format.h"
 #include "supervisor/file_handles.h"
 #include "supervisor/shell_runner.h"
 
@@ -69,8 +70,7 @@ bool findPlaces(const unsigned char* boot, Places& places) {
 }   // namespace
 
 std::string rawPartitionLabel(int slot, int partIndex) {
-    std::string node = "/dev/tmvl" + std::to_string(slot) + "-part";
-    if (partIndex != 0) node += std::to_string(partIndex);
+    const std::string node = studentNode(slot, partIndex);
     // -d: the bytes as they are, not blkid's M- and ^ notation; no cache, which may
     // still hold the label of before.
     (void)to_system("blkid -c /dev/null -d -s LABEL -o value " + node + " > " + kRawLabelScratch);
