@@ -46,15 +46,17 @@ void printReplist(const std::string& entry) {
     printf("process_cp_tamvik replist %s\n\n", entry.c_str());
 }
 
-// Done only once the data is on the destination stick (see StickSync).
+// Done only once the data is on the destination stick (see StickSync). A master
+// that hands back other data than it was given failed like a lost one.
 WorkerOutcome endDoneIfWritten(int student, StickSync& sync, int result) {
-    if (!sync.flushed()) return endStudentFailed(student, false, -3);
-    return endDone(student, result);
+    if (sync.flushed()) return endDone(student, result);
+    if (sync.misread && sync.slot == kMasterSlot) return endMasterLost(student, false, -2);
+    return endStudentFailed(student, false, -3);
 }
 
 WorkerOutcome distributeBody(int student) {
     changeLedStatus(student, kStatusBusy);
-    StickSync sync(studentRoot(student));
+    StickSync sync(student, studentRoot(student));
     ListFile list(kTelvoList);
     if (!list.isOpen()) {
         logEvt(kNoRepList, processId, -1);
@@ -89,7 +91,7 @@ std::string collectFolder(const std::string& entry, int sessionNo, int student,
 
 WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {
     changeLedStatus(busyStick, kStatusBusy);
-    StickSync sync(kMasterMount);
+    StickSync sync(kMasterSlot, kMasterMount);
     ListFile list(kTelvoList);
     if (!list.isOpen()) {
         logEvt(kNoRepList, processId, -1);

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <utility>
 
+#include "copy/read_back.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "sticks/detection.h"
@@ -75,14 +76,15 @@ bool writeAll(int fd, const char* data, size_t size) {
 // Moves the data in blocks straight between the descriptors, renewing the
 // heartbeat before each block, so the watchdog sees progress as long as data
 // moves. The loop ends on a read that returns nothing, so an empty file gets one
-// heartbeat too.
-int copyBlocks(int source, int destination) {
+// heartbeat too. The bytes are hashed as they pass, for the read-back.
+int copyBlocks(int source, int destination, Sha256& sha) {
     for (;;) {
         renewHeartbeat();
         const ssize_t got = read(source, gBlock, sizeof gBlock);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return kSourceLost;
         if (got == 0) return 0;
+        sha.add(gBlock, static_cast<size_t>(got));
         if (!writeAll(destination, gBlock, static_cast<size_t>(got))) return kDestinationLost;
     }
 }
@@ -224,12 +226,14 @@ int copier_fichier(const std::string& source, const std::string& destination) {
     Fd out(openDestination(destination));
     if (out.fd < 0) return kDestinationLost;
 
-    const int result = copyBlocks(in.fd, out.fd);
+    Sha256 sha;
+    const int result = copyBlocks(in.fd, out.fd, sha);
     // Destination first, then the source, whatever the outcome.
     const int closed = closeDestination(out);
     (void)close(in.release());
     if (result != 0) return result;
     if (closed != 0) return kDestinationLost;
+    noteWritten(destination, sha.digest());
     puts("copier_fichier 0");
     return 0;
 }

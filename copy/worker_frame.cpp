@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "copy/read_back.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "sticks/mount.h"
@@ -67,8 +68,8 @@ WorkerOutcome endDone(int student, int result) {
     return {result, true};
 }
 
-StickSync::StickSync(const std::string& folder)
-    : root(folder), fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+StickSync::StickSync(int stick, const std::string& folder)
+    : slot(stick), root(folder), fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
 StickSync::~StickSync() {
     if (fd >= 0) (void)close(fd);
@@ -77,8 +78,14 @@ StickSync::~StickSync() {
 bool StickSync::flushed() {
     if (fd < 0) return true;   // nothing was reachable there, so nothing waits
     renewHeartbeat();          // writing out may take a while on a slow stick
-    if (syncfs(fd) == 0) return true;
-    printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
+    if (syncfs(fd) != 0) {
+        printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
+        return false;
+    }
+    const std::string wrong = firstMisread(root);
+    if (wrong.empty()) return true;
+    printf("read back: stick %d: %s differs from what was copied\n", slot, wrong.c_str());
+    misread = true;
     return false;
 }
 

@@ -31,18 +31,21 @@ WorkerOutcome endDone(int student, int result);
 // after "done" would lose its data. Opened when the worker starts (from then on
 // every write error of that file system is seen), flushed before it ends as done.
 struct StickSync {
-    explicit StickSync(const std::string& root);
+    StickSync(int slot, const std::string& root);
     ~StickSync();
     StickSync(const StickSync&) = delete;
     StickSync& operator=(const StickSync&) = delete;
-    // true when everything written to the stick since the start is on it.
+    // true when everything written to the stick since the start is on it, and every
+    // file this worker copied there reads back as it was copied.
     bool flushed();
     // Lets go of the stick's root. An open folder keeps the volume alive after a
     // lazy unmount: its last writes and its clean flag would come later, unseen.
     void release();
 
+    int slot;
     std::string root;
     int fd;
+    bool misread = false;   // flushed() failed because a file read back wrong
 };
 
 // A cancelled copy stays cancelled: once a copy of the worker returned -5, the

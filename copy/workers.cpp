@@ -29,10 +29,11 @@ struct Direction {
     int masterLost;      // distribute: -1 (source), collect: -2 (destination)
     int studentLost;     // distribute: -2, collect: -1
     bool studentFirst;   // unmount order when the master is lost
+    bool toMaster;       // the copies write to the master
 };
 
-constexpr Direction distributeTo(int student) { return {student, -1, -2, true}; }
-constexpr Direction collectFrom(int student) { return {student, -2, -1, false}; }
+constexpr Direction distributeTo(int student) { return {student, -1, -2, true, false}; }
+constexpr Direction collectFrom(int student) { return {student, -2, -1, false, true}; }
 
 // The end a copy result calls for, or nothing (0 or -5: the worker goes on).
 bool endsWorker(const Direction& d, int r) {
@@ -45,9 +46,10 @@ WorkerOutcome endFor(const Direction& d, int r) {
 }
 
 // Done only once the data is on the destination stick; a stick that refuses it
-// failed like a file that failed three times.
+// failed like a file that failed three times. A master that hands back other data
+// than it was given can keep no student's work: it failed like a lost one.
 WorkerOutcome endDoneIfWritten(const Direction& d, StickSync& sync, int result) {
-    if (!sync.flushed()) return endFor(d, -3);
+    if (!sync.flushed()) return endFor(d, sync.misread && d.toMaster ? d.masterLost : -3);
     return endDone(d.student, result);
 }
 
@@ -94,7 +96,7 @@ bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d,
 WorkerOutcome distributeBody(int srcStick, int student) {
     const Direction d = distributeTo(student);
     changeLedStatus(student, kStatusBusy);
-    StickSync sync(studentRoot(student));
+    StickSync sync(student, studentRoot(student));
     const std::string inFolder = studentRoot(student) + "/TAMVIK-IN/";
     const std::string documents = inFolder + "Documents";
     (void)createDir(documents);
@@ -135,7 +137,7 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
         printf("process_cp_tamvik_n1 path too long %s\n", documents.c_str());
         return endStudentFailed(student, false, -3);
     }
-    StickSync sync(kMasterMount);
+    StickSync sync(kMasterSlot, kMasterMount);
     (void)createDir(folder);
     (void)createDir(documents);
     const std::string root = studentRoot(student) + "/";
@@ -167,10 +169,12 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
 int process_cp_tamvik(int copyMode, const std::string& source, const std::string& destination,
                       int srcStick, int dstStick) {
     // Whole-stick mode: one tree copy; the job sets the status codes and unmounts.
+    // A master that reads back wrong fails as a lost one (-2 is the destination).
     return runCopyWorker([&]() -> WorkerOutcome {
-        StickSync sync(destination);
+        StickSync sync(dstStick, destination);
         int result = cp_tamvik(copyMode, source, destination, srcStick, dstStick, 0);
-        if ((result == 0 || result == -5) && !sync.flushed()) result = -3;
+        if ((result == 0 || result == -5) && !sync.flushed())
+            result = sync.misread && dstStick == kMasterSlot ? -2 : -3;
         return {result, true};
     });
 }

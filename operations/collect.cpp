@@ -305,7 +305,7 @@ int students2master(int fn) {
     masterFilledUp = false;
     if (!masterReady(run)) return -1;
     // Opened now, so every write error on the master from here on is seen at the end.
-    StickSync masterWrites(kMasterRoot);
+    StickSync masterWrites(kMaster, kMasterRoot);
     changeLedStatus(kMaster, kInProgress);
     firstPass(run);
     if (run.count == 0) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "sticks/capacity_probe.h"
 #include "sticks/mount.h"
 #include "sticks/space.h"
 #include "sticks/volume_label.h"
@@ -171,6 +172,9 @@ int formatUSB(int slot, int fn, const char* label) {
     // mkfs.vfat writes a new volume serial, so an unchanged serial afterwards
     // means the stick was not formatted, whatever the formatter printed.
     const std::string node = studentNode(slot, formattedIndex(slot, fn));
+    // A counterfeit stick would take the new file system and lose what goes past
+    // its real size: it fails here, left as it was.
+    if (!capacityHolds(slot, node)) return -1;
     const std::string serialBefore = volumeSerial(node);
     // A label mkfs.vfat cannot take is written into the new volume afterwards.
     const bool labelByHand = fn == 0 && label != nullptr && !formatterTakesLabel(label);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "copy/read_back.h"
 #include "copy/telvo_workers.h"
 #include "copy/tree_copy.h"
 #include "copy/watchdog.h"
@@ -53,6 +54,24 @@ TEST_F(Copy, FileCopyIsExactAndNeverGoesThroughALink) {
         EXPECT_EQ(copier_fichier(source, destination), result) << source << " to " << destination;
     EXPECT_EQ(sim::readFile("/tmp/victim") + (sim::exists("/tmp/out") ? "+out" : ""),
               "appliance file");
+}
+
+// What the copies wrote is read back: the first file changed, cut or gone since is named, and
+// only files below the stick's own root count (tamvikel1 is not below tamvikel).
+TEST_F(Copy, ReadBackNamesTheFirstFileThatDiffers) {
+    ASSERT_EQ(system("echo one > /tmp/one && echo two > /tmp/two"), 0);
+    ASSERT_EQ(copier_fichier("/tmp/one", "/tmp/tamvikel1/r1") +
+                  copier_fichier("/tmp/two", "/tmp/tamvikel1/r2"),
+              0);
+    for (auto [change, first] :
+         {std::pair{"true", ""},
+          {"echo ONE > /tmp/tamvikel1/r1", "/tmp/tamvikel1/r1"},
+          {"echo one > /tmp/tamvikel1/r1 && truncate -s 2 /tmp/tamvikel1/r2", "/tmp/tamvikel1/r2"},
+          {"rm /tmp/tamvikel1/r2", "/tmp/tamvikel1/r2"}}) {
+        ASSERT_EQ(system(change), 0);
+        EXPECT_EQ(firstMisread("/tmp/tamvikel1"), first) << change;
+        EXPECT_EQ(firstMisread("/tmp/tamvikel"), "") << change;
+    }
 }
 
 TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {

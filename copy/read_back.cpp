@@ -1,0 +1,53 @@
+// The read-back of a copy worker's files.
+#include "copy/read_back.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+
+#include "copy/watchdog.h"
+#include "supervisor/file_handles.h"
+
+namespace {
+
+constexpr size_t kBlockSize = 128 * 1024;
+
+// Path -> content, for the files this worker wrote.
+std::map<std::string, Digest> gWritten;
+
+// The file's content as the stick holds it, hashed; false when it cannot be read.
+bool digestOnStick(const std::string& path, Digest& digest) {
+    Fd in(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (in.fd < 0) return false;
+    // The stick was synced, so the pages are clean and can be dropped: the reads
+    // then come from the device.
+    (void)posix_fadvise(in.fd, 0, 0, POSIX_FADV_DONTNEED);
+    static char block[kBlockSize];
+    Sha256 sha;
+    for (;;) {
+        renewHeartbeat();
+        const ssize_t got = read(in.fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        sha.add(block, static_cast<size_t>(got));
+    }
+    digest = sha.digest();
+    return true;
+}
+
+}   // namespace
+
+void noteWritten(const std::string& path, const Digest& digest) { gWritten[path] = digest; }
+
+std::string firstMisread(const std::string& root) {
+    const std::string below = root + "/";
+    for (const auto& [path, written] : gWritten) {
+        if (path.compare(0, below.size(), below) != 0) continue;
+        Digest onStick{};
+        if (!digestOnStick(path, onStick) || onStick != written) return path;
+    }
+    return "";
+}
