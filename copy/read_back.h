@@ -8,6 +8,7 @@
 #include <openssl/sha.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 using Digest = std::array<unsigned char, 32>;
@@ -27,11 +28,29 @@ private:
     SHA256_CTX context;
 };
 
+// What a copy wrote: its content's hash and its length.
+struct Written {
+    Digest digest;
+    uint64_t bytes;
+};
+
 // Remembers that the worker wrote path with this content (the last write of a path
 // counts).
-void noteWritten(const std::string& path, const Digest& digest);
+void noteWritten(const std::string& path, const Written& written);
 
 // Reads back every file noted below root: "" when all match, else the first one that
 // differs or cannot be read. Renews the heartbeat for every block, so a stick that
 // hangs in the read-back is ended like one that hangs in the copy.
 std::string firstMisread(const std::string& root);
+
+// Whether the file on the stick (synced) reads back with this content.
+bool readsBack(const std::string& path, const Digest& digest);
+
+// The collect's record of the files read back right from the master, one record a
+// file ("SLOT HEX BYTES PATH" ended by a NUL byte, the path below the master's
+// root): the workers add to it, the job writes the receipt from it.
+constexpr const char* kVerifiedRecords = "/tmp/verified.rec";
+// Adds the files noted below root, read back right, as the student's.
+bool recordVerified(const std::string& root, int student);
+
+std::string hexDigest(const Digest& digest);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "copy/read_back.h"
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
@@ -49,9 +50,15 @@ void printReplist(const std::string& entry) {
 // Done only once the data is on the destination stick (see StickSync). A master
 // that hands back other data than it was given failed like a lost one.
 WorkerOutcome endDoneIfWritten(int student, StickSync& sync, int result) {
-    if (sync.flushed()) return endDone(student, result);
-    if (sync.misread && sync.slot == kMasterSlot) return endMasterLost(student, false, -2);
-    return endStudentFailed(student, false, -3);
+    const bool toMaster = sync.slot == kMasterSlot;
+    if (!sync.flushed()) {
+        if (sync.misread && toMaster) return endMasterLost(student, false, -2);
+        return endStudentFailed(student, false, -3);
+    }
+    // A collected student's files go into the session's receipt.
+    if (toMaster && !recordVerified(kMasterMount, student))
+        return endStudentFailed(student, false, -3);
+    return endDone(student, result);
 }
 
 WorkerOutcome distributeBody(int student) {

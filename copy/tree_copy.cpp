@@ -77,7 +77,7 @@ bool writeAll(int fd, const char* data, size_t size) {
 // heartbeat before each block, so the watchdog sees progress as long as data
 // moves. The loop ends on a read that returns nothing, so an empty file gets one
 // heartbeat too. The bytes are hashed as they pass, for the read-back.
-int copyBlocks(int source, int destination, Sha256& sha) {
+int copyBlocks(int source, int destination, Sha256& sha, uint64_t& bytes) {
     for (;;) {
         renewHeartbeat();
         const ssize_t got = read(source, gBlock, sizeof gBlock);
@@ -85,6 +85,7 @@ int copyBlocks(int source, int destination, Sha256& sha) {
         if (got < 0) return kSourceLost;
         if (got == 0) return 0;
         sha.add(gBlock, static_cast<size_t>(got));
+        bytes += static_cast<uint64_t>(got);
         if (!writeAll(destination, gBlock, static_cast<size_t>(got))) return kDestinationLost;
     }
 }
@@ -227,13 +228,14 @@ int copier_fichier(const std::string& source, const std::string& destination) {
     if (out.fd < 0) return kDestinationLost;
 
     Sha256 sha;
-    const int result = copyBlocks(in.fd, out.fd, sha);
+    uint64_t bytes = 0;
+    const int result = copyBlocks(in.fd, out.fd, sha, bytes);
     // Destination first, then the source, whatever the outcome.
     const int closed = closeDestination(out);
     (void)close(in.release());
     if (result != 0) return result;
     if (closed != 0) return kDestinationLost;
-    noteWritten(destination, sha.digest());
+    noteWritten(destination, {sha.digest(), bytes});
     puts("copier_fichier 0");
     return 0;
 }

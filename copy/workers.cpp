@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "copy/read_back.h"
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
@@ -48,8 +49,10 @@ WorkerOutcome endFor(const Direction& d, int r) {
 // Done only once the data is on the destination stick; a stick that refuses it
 // failed like a file that failed three times. A master that hands back other data
 // than it was given can keep no student's work: it failed like a lost one.
+// A collected student's files go into the session's receipt.
 WorkerOutcome endDoneIfWritten(const Direction& d, StickSync& sync, int result) {
     if (!sync.flushed()) return endFor(d, sync.misread && d.toMaster ? d.masterLost : -3);
+    if (d.toMaster && !recordVerified(kMasterMount, d.student)) return endFor(d, -3);
     return endDone(d.student, result);
 }
 
@@ -175,6 +178,9 @@ int process_cp_tamvik(int copyMode, const std::string& source, const std::string
         int result = cp_tamvik(copyMode, source, destination, srcStick, dstStick, 0);
         if ((result == 0 || result == -5) && !sync.flushed())
             result = sync.misread && dstStick == kMasterSlot ? -2 : -3;
+        else if ((result == 0 || result == -5) && dstStick == kMasterSlot &&
+                 !recordVerified(kMasterMount, srcStick))
+            result = -3;
         return {result, true};
     });
 }

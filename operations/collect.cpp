@@ -14,11 +14,13 @@
 #include <string>
 
 #include "copy/telvo_workers.h"
+#include "copy/watchdog.h"
 #include "copy/worker_frame.h"
 #include "copy/workers.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
 #include "operations/job_common.h"
+#include "operations/receipt.h"
 #include "sticks/detection.h"
 #include "sticks/label_folder.h"
 #include "sticks/mount.h"
@@ -126,6 +128,7 @@ void measureStudent(Run& run, int slot) {
     }
     if (isUsbMounted(slot) < 0) {
         changeLedStatus(slot, kLost);
+        noteNotCollected(slot, "the stick could not be read");
         return;
     }
     uint64_t size = 0;
@@ -148,6 +151,7 @@ void measureStudent(Run& run, int slot) {
     } else {
         if (run.fn == 0) printf("fileCntG <1 \n");
         changeLedStatus(slot, kFailed);   // nothing to hand in: not collected
+        noteNotCollected(slot, "nothing to hand in");
     }
     (void)umountUsb(slot);
 }
@@ -195,6 +199,7 @@ int copyStudent(const Run& run, int slot) {
     char label[kLabelSize] = "";
     getPartitionLabel(slot, sticksPartition[slot], label, sizeof label);
     std::string folder = studentFolder(run.session, slot, label);
+    noteStudentFolder(slot, studentFolderName(slot, label));
     (void)createDir(folder + "/");
     if (run.fn != 0) return process_cp_tamvik(0, studentRoot(slot), folder, slot, kMaster);
     if (run.special) return process_telvo_cp_tamvik_n1(0, slot, kMaster, run.session, label);
@@ -205,7 +210,24 @@ int copyStudent(const Run& run, int slot) {
 // work could not be written to it, however the space rule judged before.
 bool masterFilledUp = false;
 
+// Why a copy's result leaves the student's work uncollected, for the receipt.
+const char* notCollectedBecause(int result) {
+    switch (result) {
+        case kSourceLost:
+            return "the student stick went away during the copy";
+        case kDestinationLost:
+            return "the master went away, or read back wrong";
+        case kFileFailed:
+            return "a file could not be copied to the master or read back";
+        case kCancelled:
+            return "cancelled";
+        default:
+            return "the copy stopped answering";
+    }
+}
+
 Next actOnResult(int slot, int result) {
+    if (result != kCopyDone) noteNotCollected(slot, notCollectedBecause(result));
     switch (result) {
         case kCopyDone:
             changeLedStatus(slot, kDone);
@@ -248,12 +270,14 @@ Next collectRow(const Run& run, int row) {
            size * 520, run.sizeAvMax);
     if (!spaceRuleHolds(size, fsp)) {
         printf("if ((sticksN[j][1] * 520) > fsp * 1000)\n");
+        noteNotCollected(slot, "not enough room left on the master");
         changeLedStatus(slot, kFailed);
         endTurn(slot);
         return Next::Continue;
     }
     if (run.fn == 0 && size * kBlockBytes > run.sizeAvMax) {
         printf("!fn && ((sticksN[j][1] * 512) > sizeAvMax)\n");
+        noteNotCollected(slot, "more than ten times the class's average work");
         changeLedStatus(slot, kFailed);
         endTurn(slot);
         return Next::Continue;
@@ -261,6 +285,7 @@ Next collectRow(const Run& run, int row) {
     changeLedStatus(slot, kInProgress);
     if (isUsbMounted(slot) == -1) {
         changeLedStatus(slot, kLost);
+        noteNotCollected(slot, "the stick could not be read");
         return Next::Continue;
     }
     return actOnResult(slot, copyStudent(run, slot));
@@ -278,6 +303,20 @@ bool secondPass(const Run& run) {
         if (next == Next::LeavePass) return true;
     }
     return true;
+}
+
+// The receipt is the last thing the session gets: a master that cannot take it (full
+// or failing) failed, and then no student's work counts as collected.
+bool receiptWritten(const Run& run) {
+    const std::string session = "SESSION" + std::to_string(run.session);
+    const ReceiptPlace place =
+        run.special
+            ? ReceiptPlace{kTelvoDir, "TELVO/", session + "-", run.session}
+            : ReceiptPlace{sessionPath(run.session), "TAMVIK-IN/" + session + "/", "", run.session};
+    if (writeReceipt(place)) return true;
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot)
+        if (loadWord(slot) == kDone) changeLedStatus(slot, kFailed);
+    return false;
 }
 
 // The master is done only when everything meant for it is on it: a master that
@@ -303,6 +342,7 @@ int students2master(int fn) {
     Run run;
     run.fn = fn;
     masterFilledUp = false;
+    startReceipt();
     if (!masterReady(run)) return -1;
     // Opened now, so every write error on the master from here on is seen at the end.
     StickSync masterWrites(kMaster, kMasterRoot);
@@ -321,6 +361,7 @@ int students2master(int fn) {
     // session folder only with the first student's folder, made with its parents.
     const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
     if (!sessionMade) printf("students2master: session folder not made\n");
-    finish(masterWrites, sessionMade && !masterFilledUp);
+    const bool receipt = sessionMade && receiptWritten(run);
+    finish(masterWrites, receipt && !masterFilledUp);
     return 0;
 }

@@ -176,6 +176,11 @@ bool putFiles(int slot, const Files& files) {
     return true;
 }
 
+std::string fileText(int slot, const std::string& path) {
+    const PrivateMount m(slot);
+    return m.root.empty() ? "" : sim::readFile(m.root + "/" + path);
+}
+
 // FNV-1a: enough to see a changed or truncated file.
 std::string sum(const std::string& content) {
     uint64_t hash = 1469598103934665603ull;
@@ -299,6 +304,8 @@ Stick parseStick(int slot, const std::string& text) {
             plug.insert(plug.end(), {"--size", std::to_string(stick.sizeMiB * 1024)});
         } else if (kind == "label") {
             plug.insert(plug.end(), {"--raw-label", arg});
+        } else if (kind == "fake") {   // a counterfeit: only that many MiB answer
+            plug.insert(plug.end(), {"--fake", std::to_string(std::stoi(arg) * 1024)});
         } else if (kind == "part0") {
             plug.insert(plug.end(), {"--part", "0"});
         } else if (kind == "nofs" || kind == "kept") {
@@ -594,6 +601,17 @@ std::string clearedWrong(bool whole, const std::vector<std::string>& folders, bo
     return found;
 }
 
+// Every receipt on the master checks out with sha256sum, as on a teacher's computer.
+std::string receiptsFail() {
+    const PrivateMount m(0);
+    if (m.root.empty()) return " master unreadable";
+    return sim::shellOutput(
+        "cd " + m.root +
+        " && for f in TAMVIK-IN/*/SHA256SUMS TELVO/*SHA256SUMS; do "
+        "[ ! -e \"$f\" ] || (cd \"${f%/*}\" && sha256sum -c --quiet \"${f##*/}\" >/dev/null 2>&1) "
+        "|| echo \" receipt fails: $f\"; done");
+}
+
 // Every file below a source root must be on `to` with the same content, at a path that ends with
 // its place below that root and, when `mark` is given, lies in a folder named after the student
 // ("UE3", "UE3 LABEL").
@@ -784,6 +802,7 @@ TEST_P(Scenario, Row) {
     const std::string subjects =
         before.count(0) && !sources(before[0], false, "TELVO/").empty() ? "TELVO/" : "";
     if (job.button == kCollect) {
+        if (before.count(0) && !asleep(faults, 0, false)) broken += receiptsFail();
         for (const auto& [slot, sums] : before) {
             broken += damage(sums, after[slot],
                              slot ? std::vector<std::string>{}
@@ -825,17 +844,23 @@ TEST_P(Scenario, Row) {
             continue;
         }
         const int slot = std::stoi(check);
-        const size_t at = check.find_first_of("+-=~"),
-                     end = check[at] == '=' ? check.find('=', at + 1) : npos;
+        const size_t at = check.find_first_of("+-=~^"), end = check[at] == '=' || check[at] == '^'
+                                                                  ? check.find(check[at], at + 1)
+                                                                  : npos;
         const std::string path = check.substr(at + 1, end - at - 1);
         Sums& sums = after.count(slot) ? after[slot] : (after[slot] = stickSums(slot));
-        const std::string seen = check[at] == '~'   ? stickLabel(slot)
-                                 : check[at] == '=' ? sums[path]
-                                 : sums.count(path) ? "+"
-                                                    : "-";
-        const std::string want = check[at] == '~'   ? path
-                                 : check[at] == '=' ? sum(check.substr(end + 1))
-                                                    : check.substr(at, 1);
+        const std::string text = end == npos ? "" : check.substr(end + 1);
+        std::string seen = sums.count(path) ? "+" : "-", want = check.substr(at, 1);
+        if (check[at] == '~') {
+            seen = stickLabel(slot);
+            want = path;
+        } else if (check[at] == '=') {
+            seen = sums[path];
+            want = sum(text);
+        } else if (check[at] == '^') {   // the file holds the text
+            seen = fileText(slot, path);
+            want = seen.find(text) != npos ? seen : text;
+        }
         EXPECT_EQ(seen, want) << check;
     }
     for (const char* trap : {"pwned1", "pwned2", "pwned3", "pwned4"})

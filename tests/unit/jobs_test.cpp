@@ -9,6 +9,8 @@
 #include "operations/clear.h"
 #include "operations/folder_layout.h"
 #include "operations/job_common.h"
+#include "operations/receipt.h"
+#include "copy/read_back.h"
 #include "supervisor/file_helpers.h"
 #include "tests/support/appliance.h"
 
@@ -19,6 +21,22 @@ TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
                                        {33554432ull, 8388608ull, false},
                                        {33554432ull, 17448305ull, true}})
         EXPECT_EQ(jobs::spaceRuleHolds(need, freeKiB), fits) << need << " in " << freeKiB;
+}
+
+// The receipt's sums in sha256sum's own form, names with a line break, a backslash or a
+// leading blank escaped as it escapes them: `sha256sum -c` on any PC checks every file.
+TEST(Jobs, ReceiptSumsAreWhatSha256sumChecks) {
+    ASSERT_EQ(system("rm -rf /tmp/r && mkdir -p /tmp/r/sub"), 0);
+    std::string sums;
+    for (const std::string name : {"a.txt", "line\nbreak", "back\\slash", " lead", "sub/d.txt"}) {
+        const std::string content = "content of " + name;
+        ASSERT_TRUE(sim::writeFile("/tmp/r/" + name, content));
+        Sha256 sha;
+        sha.add(content.data(), content.size());
+        sums += sumsLine(hexDigest(sha.digest()), name);
+    }
+    ASSERT_TRUE(sim::writeFile("/tmp/r/SHA256SUMS", sums));
+    EXPECT_EQ(sim::shellOutput("cd /tmp/r && sha256sum -c SHA256SUMS | grep -c ': OK$'"), "5\n");
 }
 
 using Names = std::multiset<std::string>;

@@ -1,0 +1,121 @@
+// The collect's receipt, from the records the workers left of what they read back.
+#include "operations/receipt.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "copy/read_back.h"
+#include "copy/watchdog.h"
+#include "supervisor/file_handles.h"
+
+namespace {
+
+constexpr int kFirstStudent = 1, kLastStudent = 16;
+constexpr int kDone = 4;
+
+struct Record {
+    int slot;
+    std::string hex;
+    uint64_t bytes;
+    std::string path;   // below the master's root
+};
+
+std::map<int, std::string> gFolders, gReasons;
+
+std::vector<Record> readRecords() {
+    std::vector<Record> records;
+    std::ifstream in(kVerifiedRecords, std::ios::binary);
+    for (std::string text; std::getline(in, text, '\0');) {
+        std::istringstream fields(text);
+        Record r{};
+        if (!(fields >> r.slot >> r.hex >> r.bytes) || fields.get() != ' ') continue;
+        std::getline(fields, r.path, '\0');
+        records.push_back(r);
+    }
+    return records;
+}
+
+std::string boardTime() {
+    const time_t now = time(nullptr);
+    char text[64] = "";
+    struct tm local {};
+    (void)strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", localtime_r(&now, &local));
+    return std::string(text) + " (the board's clock, which is wrong if it was never set)";
+}
+
+std::string outcome(int slot) {
+    if (loadWord(slot) == kDone) return "done";
+    const auto reason = gReasons.find(slot);
+    return "not collected: " + (reason == gReasons.end() ? "the stick failed" : reason->second);
+}
+
+std::string receiptText(const ReceiptPlace& place, const std::vector<Record>& records) {
+    std::string text = "Receipt of session SESSION" + std::to_string(place.session) + "\n";
+    text += "Written " + boardTime() + "\n";
+    text += "Check on a computer: sha256sum -c " + place.prefix + "SHA256SUMS\n\n";
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
+        if (!gFolders.count(slot) && !gReasons.count(slot)) continue;
+        uint64_t files = 0, bytes = 0;
+        for (const Record& r : records) {
+            if (r.slot != slot) continue;
+            files += 1;
+            bytes += r.bytes;
+        }
+        char line[160];
+        snprintf(line, sizeof line, "slot %d: %" PRIu64 " files, %" PRIu64 " bytes, ", slot, files,
+                 bytes);
+        text += line + outcome(slot) + "\n  folder: " + gFolders[slot] + "\n";
+    }
+    return text;
+}
+
+// Writes and syncs the file, then reads it back from the stick.
+bool writeAndReadBack(const std::string& path, const std::string& text) {
+    Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    bool written = out.fd >= 0 &&
+                   write(out.fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                   fsync(out.fd) == 0;
+    written = close(out.release()) == 0 && written;
+    Sha256 sha;
+    sha.add(text.data(), text.size());
+    if (written && readsBack(path, sha.digest())) return true;
+    printf("receipt: %s could not be written and read back\n", path.c_str());
+    return false;
+}
+
+}   // namespace
+
+void startReceipt() {
+    (void)unlink(kVerifiedRecords);
+    gFolders.clear();
+    gReasons.clear();
+}
+
+void noteStudentFolder(int slot, const std::string& folder) { gFolders[slot] = folder; }
+
+void noteNotCollected(int slot, const std::string& reason) { gReasons[slot] = reason; }
+
+std::string sumsLine(const std::string& hex, const std::string& name) {
+    std::string escaped;
+    for (char c : name) escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    return (escaped.size() != name.size() ? "\\" : "") + hex + "  " + escaped + "\n";
+}
+
+bool writeReceipt(const ReceiptPlace& place) {
+    const std::vector<Record> records = readRecords();
+    std::string sums;
+    for (const Record& r : records)
+        if (loadWord(r.slot) == kDone && r.path.compare(0, place.below.size(), place.below) == 0)
+            sums += sumsLine(r.hex, r.path.substr(place.below.size()));
+    const std::string base = place.folder + "/" + place.prefix;
+    return writeAndReadBack(base + "SHA256SUMS", sums) &&
+           writeAndReadBack(base + "RECEIPT.txt", receiptText(place, records));
+}
