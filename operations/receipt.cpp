@@ -116,6 +116,11 @@ bool writeReceipt(const ReceiptPlace& place) {
         if (loadWord(r.slot) == kDone && r.path.compare(0, place.below.size(), place.below) == 0)
             sums += sumsLine(r.hex, r.path.substr(place.below.size()));
     const std::string base = place.folder + "/" + place.prefix;
-    return writeAndReadBack(base + "SHA256SUMS", sums) &&
-           writeAndReadBack(base + "RECEIPT.txt", receiptText(place, records));
+    if (writeAndReadBack(base + "SHA256SUMS", sums) &&
+        writeAndReadBack(base + "RECEIPT.txt", receiptText(place, records)))
+        return true;
+    // A cut receipt would vouch for part of the session only: none is left.
+    (void)unlink((base + "SHA256SUMS").c_str());
+    (void)unlink((base + "RECEIPT.txt").c_str());
+    return false;
 }
