@@ -31,7 +31,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Controller daemon of the USB-stick duplic
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 # update-rc.d registers the start script; start-stop-daemon and setsid are essential.
+# A daemon linked against the shared crypto library needs it; the board's one-file
+# build carries it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS init-system-helpers)
+if(NOT STICKDUP_STATIC)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers, libssl3")
+endif()
 if(CMAKE_CROSSCOMPILING)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
 endif()

@@ -6,7 +6,7 @@
 # by sim/lib/kernel.sh; what runs inside it is this machine's /usr.
 readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
   qemu-system-x86_64:qemu-system-x86 cpio:cpio xz:xz-utils flock:util-linux udevadm:udev
-  i2cset:i2c-tools
+  i2cset:i2c-tools nbdkit:nbdkit
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 
@@ -39,6 +39,7 @@ ensure_tools() {
   done
   [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   [ -e /usr/include/ncurses.h ] || need+=(libncurses-dev)   # the front panel (sim/panel)
+  [ -e /usr/include/openssl/sha.h ] || need+=(libssl-dev)   # the daemon's SHA-256
   # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
   compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
     need+=(libclang-rt-dev)
@@ -53,5 +54,12 @@ ensure_arm_tools() {
   command -v qemu-arm-static >/dev/null 2>&1 || need+=(qemu-user-static)
   [ -e /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   command -v update-rc.d >/dev/null 2>&1 || need+=(init-system-helpers)
+  # The board's crypto library, from Debian's armhf packages beside this machine's.
+  if [ ! -e /usr/lib/arm-linux-gnueabihf/libcrypto.a ]; then
+    need+=(libssl-dev:armhf)
+    if ! dpkg --print-foreign-architectures | grep -qx armhf && [ "$(id -u)" -eq 0 ]; then
+      dpkg --add-architecture armhf
+    fi
+  fi
   install_packages "${need[@]}"
 }

@@ -145,6 +145,7 @@ run_machine() {
       -device virtserialport,chardev=hands,name=org.stickdup.qmp
       -object throttle-group,id=free -object throttle-group,id=stop,x-bps-total=1
       -object throttle-group,id=bus)
+  start_fake_sticks
   share_folder root "$root"
   share_folder host / readonly=on,multidevs=remap
   if [ -n "$out" ]; then
@@ -172,7 +173,36 @@ run_machine() {
   done
   trap - TERM INT HUP
   rm -rf "${monitor%/socket}"
+  stop_fake_sticks
   return "$status"
+}
+
+# The server of counterfeit sticks (sim/lib/fake-sticks under nbdkit), on a socket
+# in the appliance's folder that the emulator finds by its name from there (a full
+# path may be too long for a socket) and sim/stick at /sim/fake-sticks.sock. Only a
+# fake stick needs it: without nbdkit the appliance runs all the same.
+fake_server=""
+start_fake_sticks() {
+  local i
+  command -v nbdkit >/dev/null || return 0
+  (cd "$root" && FAKE_STICKS=$root/sim/sticks exec nbdkit -f --exit-with-parent \
+     -U sim/fake-sticks.sock sh "$root/sim/lib/fake-sticks") \
+    </dev/null >"$root/sim/fake-sticks.log" 2>&1 &
+  fake_server=$!
+  for ((i = 0; i < 100; i++)); do
+    [ ! -S "$root/sim/fake-sticks.sock" ] || return 0
+    kill -0 "$fake_server" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "appliance: nbdkit did not start, no fake sticks:" \
+       "$(tail -n 2 "$root/sim/fake-sticks.log")" >&2
+}
+
+stop_fake_sticks() {
+  [ -n "$fake_server" ] || return 0
+  kill "$fake_server" 2>/dev/null
+  wait "$fake_server" 2>/dev/null || true
+  rm -f "$root/sim/fake-sticks.sock"
 }
 
 # The emulator's option syntax: a comma in a value is written twice.

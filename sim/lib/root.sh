@@ -28,7 +28,7 @@ build_root() {
   for shim in $shims; do cp "$simdir/shims/$shim" "$root/sim/bin/"; done
   cp "$simdir"/shims/tamvik_shutdown.sh "$root/sim/initd/"
   cp "$simdir"/stick "$root/sim/bin/stick"
-  cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$root/sim/lib/"
+  cp "$simdir"/lib/host-init "$simdir"/lib/kernel-init "$simdir"/lib/fake-sticks "$root/sim/lib/"
   cp "$simdir"/../packaging/board/70-stickdup.rules "$root/sim/lib/"
   # Each shim replaces whatever this machine has of that name (i2c-tools, a
   # reboot of its own), in /bin and /sbin alike.

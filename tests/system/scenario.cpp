@@ -304,8 +304,9 @@ Stick parseStick(int slot, const std::string& text) {
             plug.insert(plug.end(), {"--size", std::to_string(stick.sizeMiB * 1024)});
         } else if (kind == "label") {
             plug.insert(plug.end(), {"--raw-label", arg});
-        } else if (kind == "fake") {   // a counterfeit: only that many MiB answer
+        } else if (kind == "fake" || kind == "lossy") {   // a counterfeit of that many MiB
             plug.insert(plug.end(), {"--fake", std::to_string(std::stoi(arg) * 1024)});
+            if (kind == "lossy") plug.push_back("--lose");
         } else if (kind == "part0") {
             plug.insert(plug.end(), {"--part", "0"});
         } else if (kind == "nofs" || kind == "kept") {
@@ -842,6 +843,10 @@ TEST_P(Scenario, Row) {
         }
         if (check[0] == '/' || check[0] == '!') {
             EXPECT_EQ(exists(check.substr(check[0] == '!')), check[0] == '/') << check;
+            continue;
+        }
+        if (check.rfind("log^", 0) == 0) {   // what the console said since the request
+            EXPECT_NE(sim::consoleLog().find(check.substr(4), gLogStart), npos) << check;
             continue;
         }
         const int slot = std::stoi(check);
