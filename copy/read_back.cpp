@@ -17,7 +17,8 @@ constexpr size_t kBlockSize = 1024 * 1024;   // large reads: the stick streams
 // Path -> content, for the files this worker wrote.
 std::map<std::string, Written> gWritten;
 
-// The file's content as the stick holds it, hashed; false when it cannot be read.
+}   // namespace
+
 bool digestOnStick(const std::string& path, Digest& digest) {
     Fd in(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (in.fd < 0) return false;
@@ -38,8 +39,6 @@ bool digestOnStick(const std::string& path, Digest& digest) {
     digest = sha.digest();
     return true;
 }
-
-}   // namespace
 
 void noteWritten(const std::string& path, const Written& written) { gWritten[path] = written; }
 

@@ -45,6 +45,8 @@ std::string firstMisread(const std::string& root);
 
 // Whether the file on the stick (synced) reads back with this content.
 bool readsBack(const std::string& path, const Digest& digest);
+// The hash of the file as the stick (synced) holds it; false when it cannot be read.
+bool digestOnStick(const std::string& path, Digest& digest);
 
 // The collect's record of the files read back right from the master, one record a
 // file ("SLOT HEX BYTES PATH" ended by a NUL byte, the path below the master's

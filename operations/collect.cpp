@@ -361,7 +361,8 @@ int students2master(int fn) {
     // session folder only with the first student's folder, made with its parents.
     const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
     if (!sessionMade) printf("students2master: session folder not made\n");
+    const bool intact = !sessionMade || sessionReadsBack(kMasterRoot);
     const bool receipt = sessionMade && receiptWritten(run);
-    finish(masterWrites, receipt && !masterFilledUp);
+    finish(masterWrites, intact && receipt && !masterFilledUp);
     return 0;
 }

@@ -14,12 +14,13 @@
 
 #include "copy/read_back.h"
 #include "copy/watchdog.h"
+#include "indicators/status_codes.h"
 #include "supervisor/file_handles.h"
 
 namespace {
 
 constexpr int kFirstStudent = 1, kLastStudent = 16;
-constexpr int kDone = 4;
+constexpr int kDone = 4, kFailed = 7;
 
 struct Record {
     int slot;
@@ -64,8 +65,8 @@ std::string receiptText(const ReceiptPlace& place, const std::vector<Record>& re
     for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
         if (!gFolders.count(slot) && !gReasons.count(slot)) continue;
         uint64_t files = 0, bytes = 0;
-        for (const Record& r : records) {
-            if (r.slot != slot) continue;
+        for (const Record& r : records) {   // what SHA256SUMS vouches for
+            if (r.slot != slot || loadWord(slot) != kDone) continue;
             files += 1;
             bytes += r.bytes;
         }
@@ -107,6 +108,22 @@ std::string sumsLine(const std::string& hex, const std::string& name) {
     std::string escaped;
     for (char c : name) escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
     return (escaped.size() != name.size() ? "\\" : "") + hex + "  " + escaped + "\n";
+}
+
+bool sessionReadsBack(const std::string& masterRoot) {
+    bool intact = true;
+    for (const Record& r : readRecords()) {
+        Digest onStick{};
+        const std::string path = masterRoot + "/" + r.path;
+        if (loadWord(r.slot) != kDone ||
+            (digestOnStick(path, onStick) && hexDigest(onStick) == r.hex))
+            continue;
+        printf("read back: stick 0: %s no longer holds what was collected\n", path.c_str());
+        changeLedStatus(r.slot, kFailed);
+        noteNotCollected(r.slot, "its work on the master was damaged by a later one");
+        intact = false;
+    }
+    return intact;
 }
 
 bool writeReceipt(const ReceiptPlace& place) {

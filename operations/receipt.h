@@ -19,6 +19,12 @@ struct ReceiptPlace {
     int session;
 };
 
+// Reads every done student's collected files back from the master once more, after
+// the last student: on a counterfeit master a later student's work can land on an
+// earlier one's, which read back right in its own turn. A student whose work no
+// longer reads back right failed; false when any did.
+bool sessionReadsBack(const std::string& masterRoot);
+
 // Writes both files, syncs them and reads them back; false when a step failed.
 bool writeReceipt(const ReceiptPlace& place);
 

@@ -1,5 +1,7 @@
 // Job pieces that need no stick, on the appliance's /tmp; the LEDs (blinking: the running daemon).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 
@@ -11,6 +13,7 @@
 #include "operations/job_common.h"
 #include "operations/receipt.h"
 #include "copy/read_back.h"
+#include "copy/tree_copy.h"
 #include "supervisor/file_helpers.h"
 #include "tests/support/appliance.h"
 
@@ -23,20 +26,43 @@ TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
         EXPECT_EQ(jobs::spaceRuleHolds(need, freeKiB), fits) << need << " in " << freeKiB;
 }
 
-// The receipt's sums in sha256sum's own form, names with a line break, a backslash or a
-// leading blank escaped as it escapes them: `sha256sum -c` on any PC checks every file.
-TEST(Jobs, ReceiptSumsAreWhatSha256sumChecks) {
-    ASSERT_EQ(system("rm -rf /tmp/r && mkdir -p /tmp/r/sub"), 0);
-    std::string sums;
-    for (const std::string name : {"a.txt", "line\nbreak", "back\\slash", " lead", "sub/d.txt"}) {
-        const std::string content = "content of " + name;
-        ASSERT_TRUE(sim::writeFile("/tmp/r/" + name, content));
-        Sha256 sha;
-        sha.add(content.data(), content.size());
-        sums += sumsLine(hexDigest(sha.digest()), name);
+// A collected session on the master: students 1 and 2 done, then student 1's work damaged (as a
+// later student's writes can on a counterfeit master). The last read-back fails student 1 alone;
+// the receipt lists student 2's files, names with a line break, a backslash or a leading blank
+// escaped as sha256sum escapes them, and `sha256sum -c` checks every one.
+TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
+    const std::string session = "/tmp/tamvikma1/TAMVIK-IN/SESSION1/";
+    ASSERT_TRUE(ensureSegment());
+    ASSERT_EQ(system(("mkdir -p " + session + "UE1 " + session + "UE2/sub").c_str()), 0);
+    startReceipt();
+    for (auto [slot, name] : {std::pair{1, "UE1/a.txt"},
+                              {2, "UE2/line\nbreak"},
+                              {2, "UE2/back\\slash"},
+                              {2, "UE2/ lead"},
+                              {2, "UE2/sub/d.txt"}}) {
+        ASSERT_TRUE(sim::writeFile("/tmp/work", std::string("work of ") + name));
+        const pid_t worker = fork();   // a worker records only the files it copied itself
+        if (worker == 0)
+            _exit(copier_fichier("/tmp/work", session + name) == 0 &&
+                          recordVerified("/tmp/tamvikma1", slot)
+                      ? 0
+                      : 1);
+        int status = -1;
+        ASSERT_TRUE(waitpid(worker, &status, 0) == worker && status == 0) << name;
+        noteStudentFolder(slot, slot == 1 ? "UE1" : "UE2");
+        storeWord(slot, 4);
     }
-    ASSERT_TRUE(sim::writeFile("/tmp/r/SHA256SUMS", sums));
-    EXPECT_EQ(sim::shellOutput("cd /tmp/r && sha256sum -c SHA256SUMS | grep -c ': OK$'"), "5\n");
+    ASSERT_TRUE(sim::writeFile(session + "UE1/a.txt", "damaged"));
+    EXPECT_FALSE(sessionReadsBack("/tmp/tamvikma1"));
+    EXPECT_EQ(std::make_pair(loadWord(1), loadWord(2)), std::make_pair(7, 4));
+    ASSERT_TRUE(writeReceipt({session, "TAMVIK-IN/SESSION1/", "", 1}));
+    EXPECT_EQ(sim::shellOutput("cd " + session + " && sha256sum -c SHA256SUMS | grep -c ': OK$'"),
+              "4\n");
+    const std::string receipt = sim::readFile(session + "RECEIPT.txt");
+    EXPECT_NE(receipt.find("slot 1: 0 files, 0 bytes, not collected: its work on the master"),
+              std::string::npos)
+        << receipt;
+    EXPECT_NE(receipt.find("slot 2: 4 files, 82 bytes, done"), std::string::npos) << receipt;
 }
 
 using Names = std::multiset<std::string>;
