@@ -82,6 +82,7 @@ bool StickSync::flushed() {
         printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
         return false;
     }
+    printf("read back: stick %d (%s)\n", slot, root.c_str());
     const std::string wrong = firstMisread(root);
     if (wrong.empty()) return true;
     printf("read back: stick %d: %s differs from what was copied\n", slot, wrong.c_str());
