@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "copy/watchdog.h"
 #include "supervisor/file_handles.h"
@@ -16,6 +18,16 @@ constexpr size_t kBlockSize = 1024 * 1024;   // large reads: the stick streams
 
 // Path -> content, for the files this worker wrote.
 std::map<std::string, Written> gWritten;
+
+// The files noted below root, with their paths from there.
+std::vector<std::pair<std::string, Written>> writtenBelow(const std::string& root) {
+    const std::string below = root + "/";
+    std::vector<std::pair<std::string, Written>> files;
+    for (const auto& [path, written] : gWritten)
+        if (path.compare(0, below.size(), below) == 0)
+            files.emplace_back(path.substr(below.size()), written);
+    return files;
+}
 
 }   // namespace
 
@@ -48,11 +60,8 @@ bool readsBack(const std::string& path, const Digest& digest) {
 }
 
 std::string firstMisread(const std::string& root) {
-    const std::string below = root + "/";
-    for (const auto& [path, written] : gWritten) {
-        if (path.compare(0, below.size(), below) != 0) continue;
-        if (!readsBack(path, written.digest)) return path;
-    }
+    for (const auto& [path, written] : writtenBelow(root))
+        if (!readsBack(root + "/" + path, written.digest)) return root + "/" + path;
     return "";
 }
 
@@ -65,11 +74,9 @@ std::string hexDigest(const Digest& digest) {
 
 bool recordVerified(const std::string& root, int student) {
     std::string records;
-    const std::string below = root + "/";
-    for (const auto& [path, written] : gWritten) {
-        if (path.compare(0, below.size(), below) != 0) continue;
+    for (const auto& [path, written] : writtenBelow(root)) {
         records += std::to_string(student) + " " + hexDigest(written.digest) + " " +
-                   std::to_string(written.bytes) + " " + path.substr(below.size());
+                   std::to_string(written.bytes) + " " + path;
         records += '\0';
     }
     Fd out(open(kVerifiedRecords, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));

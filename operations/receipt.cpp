@@ -15,12 +15,15 @@
 #include "copy/read_back.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
+#include "operations/job_common.h"
 #include "supervisor/file_handles.h"
 
 namespace {
 
-constexpr int kFirstStudent = 1, kLastStudent = 16;
-constexpr int kDone = 4, kFailed = 7;
+using jobs::kDone;
+using jobs::kFailed;
+using jobs::kFirstStudent;
+using jobs::kLastStudent;
 
 struct Record {
     int slot;
