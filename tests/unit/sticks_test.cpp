@@ -38,18 +38,9 @@ TEST(Sticks, MountTableVerdictFollowsEveryMountAndUnmount) {
     EXPECT_EQ(isUsbStillMounted(2), -1);
 }
 
-// The label: one formatter word, intact. The serial, a format's proof, read from its own key.
-TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
-    ASSERT_EQ(chdir("/tmp"), 0);
-    for (const std::string label :
-         {"CLASS B", "$(touch pwned)", "it's `touch pwned`", "x'&touch pwned"}) {
-        const std::string words =
-            mkfsCommand(3, 0, label.c_str(), 1, 16).substr(sizeof "mkfs.vfat");
-        EXPECT_NE(
-            sim::shellOutput("set -- " + words + "; printf '[%s]' \"$@\"").find("[" + label + "]"),
-            std::string::npos);
-    }
-    EXPECT_FALSE(sim::exists("/tmp/pwned"));
+// A format's proof, the serial, is read from its own key; only a student slot is formatted.
+// (A hostile label reaching mkfs.vfat whole: the hostile clear scenario.)
+TEST(Sticks, SerialIsReadFromItsOwnKey) {
     for (int slot : {0, 17, -1}) EXPECT_EQ(formatUSB(slot, 0, "X"), -1) << "not a student slot";
     for (auto [line, serial] :
          {std::pair{"x: LABEL_FATBOOT=\"A B\" LABEL=\"A B\" UUID=\"D960-529D\"", "D960-529D"},
@@ -63,32 +54,26 @@ TEST(Sticks, LabelIsOneFormatterWordAndSerialItsOwnKey) {
 TEST(Sticks, LabelWrittenByteForByte) {
     const std::string raw = "CAF\x90 \x01\xff";
     for (const char* width : {"12", "16", "32"}) {
-        const std::string made = std::string("rm -f /tmp/v.img && truncate -s 40M /tmp/v.img && ") +
-                                 "mkfs.vfat -F " + width + " -n " + kLabelPlaceholder +
-                                 " /tmp/v.img";
-        ASSERT_EQ(system((made + " >/dev/null").c_str()), 0) << width;
+        const std::string made = std::string("rm -f /tmp/v.img && mkfs.vfat -C -F ") + width +
+                                 " -n " + kLabelPlaceholder + " /tmp/v.img 40960 >/dev/null";
+        ASSERT_EQ(system(made.c_str()), 0) << width;
         EXPECT_TRUE(writeVolumeLabel("/tmp/v.img", raw)) << width;
         EXPECT_EQ(sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value /tmp/v.img"),
                   raw + "\n");
         EXPECT_FALSE(writeVolumeLabel("/tmp/v.img", "AGAIN")) << "no placeholder any more";
     }
-    EXPECT_FALSE(formatterTakesLabel(raw));
-    EXPECT_TRUE(formatterTakesLabel("CLASS B"));
-    ASSERT_EQ(system("head -c 1M /dev/zero > /tmp/zero.img"), 0);
+    const std::string zeros(1 << 20, '\0');
+    ASSERT_TRUE(sim::writeFile("/tmp/zero.img", zeros));
     EXPECT_FALSE(writeVolumeLabel("/tmp/zero.img", raw));
-    EXPECT_EQ(sim::shellOutput("tr -d '\\0' < /tmp/zero.img | wc -c"), "0\n")
-        << "not a FAT volume, written";
+    EXPECT_TRUE(sim::readFile("/tmp/zero.img") == zeros) << "not a FAT volume, written";
 }
 
 TEST(Sticks, LabelGivesOneFolderNameOrNone) {
-    // Quotes, "$(...)" and UTF-8 go through whole: the hostile scenarios.
-    for (auto [label, folder] : {std::pair{"x/../../..", "UE3 x_.._.._.."},
-                                 {"..", "UE3"},
-                                 {"...", "UE3"},
+    // Climbing labels, quotes, "$(...)" and UTF-8 go through whole: the hostile scenarios.
+    for (auto [label, folder] : {std::pair{"...", "UE3"},
                                  {"/", "UE3 _"},
                                  {"", "UE3"},
-                                 {"a\"b*c:d<e", "UE3 a_b_c_d_e"},
-                                 {">?\\|", "UE3 ____"},
+                                 {"<>?\\|", "UE3 _____"},
                                  {" .a", "UE3  .a"},
                                  {"t\tb\x7f", "UE3 t_b_"}})
         EXPECT_EQ(studentFolderName(3, label), folder) << label;
@@ -108,13 +93,12 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
     const auto blocks = [](const std::string& path) {
         return static_cast<int>(sim::lstatOf("/tmp/" + path).st_blocks);
     };
-    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree && echo x "
-                     "> one && : > empty && head"
-                     " -c 100000 /dev/zero > sub/big && truncate -s 3G sub/big && echo h > .hidden "
-                     "&& echo i > .hd/in && ln -s"
-                     " sub link && ln -s loop loop && cd /tmp/m && head -c 5000 /dev/zero > "
-                     "ABC.wav && head -c 9000 /dev/zero"
-                     " > abc.txt && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"),
+    ASSERT_EQ(system("mkdir -p /tmp/tree/sub /tmp/tree/.hd /tmp/m/abcdir && cd /tmp/tree"
+                     " && echo x > one && : > empty && head -c 100000 /dev/zero > sub/big"
+                     " && truncate -s 3G sub/big && echo h > .hidden && echo i > .hd/in"
+                     " && ln -s sub link && ln -s loop loop && cd /tmp/m"
+                     " && head -c 5000 /dev/zero > ABC.wav && head -c 9000 /dev/zero > abc.txt"
+                     " && head -c 13000 /dev/zero > ab.wav && echo i > abcdir/in"),
               0);
     fileCntG = 0;
     EXPECT_EQ(getDocFiles("/tmp/tree"), blocks("tree") + blocks("tree/sub") + blocks("tree/one") +
