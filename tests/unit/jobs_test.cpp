@@ -43,10 +43,8 @@ TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
         ASSERT_TRUE(sim::writeFile("/tmp/work", std::string("work of ") + name));
         const pid_t worker = fork();   // a worker records only the files it copied itself
         if (worker == 0)
-            _exit(copier_fichier("/tmp/work", session + name) == 0 &&
-                          recordVerified("/tmp/tamvikma1", slot)
-                      ? 0
-                      : 1);
+            _exit(copier_fichier("/tmp/work", session + name) != 0 ||
+                  !recordVerified("/tmp/tamvikma1", slot));
         int status = -1;
         ASSERT_TRUE(waitpid(worker, &status, 0) == worker && status == 0) << name;
         noteStudentFolder(slot, slot == 1 ? "UE1" : "UE2");
