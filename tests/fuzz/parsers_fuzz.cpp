@@ -15,13 +15,12 @@
 #include "supervisor/self_update.h"
 #include "supervisor/shell_runner.h"
 
-#define CHECK(cond)                                          \
-    do {                                                     \
-        if (!(cond)) {                                       \
-            fprintf(stderr, "property broken: %s\n", #cond); \
-            abort();                                         \
-        }                                                    \
-    } while (0)
+#define CHECK(cond) check(cond, #cond)
+void check(bool holds, const char* property) {
+    if (holds) return;
+    fprintf(stderr, "property broken: %s\n", property);
+    abort();
+}
 
 using std::string;
 
@@ -107,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
-        CHECK(file);
+        CHECK(!file.fail());
         FUZZ_PARSER(string(std::istreambuf_iterator<char>(file), {}));
     }
 }
