@@ -204,6 +204,30 @@ std::string shellOutput(const std::string& command) {
     return out;
 }
 
+namespace {
+// Runs in the signal handler: exec is all it does, so the shell does the telling.
+const char kHungScript[] = R"sh(exec >&2
+echo 'watchdog: the row did not end in time; each process: pid, state, wait, command'
+for p in /proc/[0-9]*; do
+  command=$(tr '\0\n' '  ' <"$p/cmdline" 2>/dev/null | cut -c1-150)
+  [ -n "$command" ] && [ "${p#/proc/}" != $$ ] || continue   # not the kernel's own, not this
+  state=$(sed 's/.*) //; s/ .*//' "$p/stat")
+  echo "${p#/proc/} $state $(cat "$p/wchan") $command"
+  [ "$state" != D ] || sed 's/^/    /' "$p/stack"
+done 2>/dev/null
+echo 'mounts:'; grep ' /tmp/' /proc/mounts; echo 'sticks:'; /sim/bin/stick list
+echo 'console, last lines:'; tail -n 30 /tmp/log.txt
+echo 'kernel, last lines:'; dmesg | tail -n 30
+exit 1)sh";
+const char* const kHung[] = {"/bin/sh", "-c", kHungScript, nullptr};
+}   // namespace
+
+Watchdog::Watchdog(std::chrono::seconds limit) {
+    signal(SIGALRM, [](int) { execv(kHung[0], const_cast<char* const*>(kHung)); });
+    alarm(static_cast<unsigned>(limit.count()));
+}
+Watchdog::~Watchdog() { alarm(0); }
+
 bool listAsMounted(std::initializer_list<int> slots) {
     std::string script = "#!/bin/sh\nif [ $# -eq 0 ]; then\n";
     for (int slot : slots) {

@@ -53,5 +53,11 @@ std::string shellOutput(const std::string& command);
 bool listAsMounted(std::initializer_list<int> slots);
 // Polls cond every 20 ms until it holds or the timeout passes; never a fixed sleep.
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
+// A row that hangs (in the kernel, on a stick) fails once its time is up, after saying what every
+// process waits on; the object's end calls it off.
+struct Watchdog {
+    explicit Watchdog(std::chrono::seconds limit);
+    ~Watchdog();
+};
 
 }   // namespace sim

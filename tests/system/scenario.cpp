@@ -650,6 +650,8 @@ TEST_P(Scenario, Row) {
     for (const std::string& text : split(row.sticks, ';'))
         for (auto [slot, to] = slots(text); slot <= to; ++slot)
             sticks.push_back(parseStick(slot, text));
+    // Past the job's own limit (below) and every check's: a row that hangs fails with its cause.
+    const sim::Watchdog watchdog(std::chrono::seconds(900 + 25 * sticks.size()));
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
