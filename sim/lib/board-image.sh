@@ -156,6 +156,19 @@ board_second_stage() {
   fi
   echo "board: first boot configured the image in $((SECONDS - start))s" >&2
   rm -rf "$sim"
+  board_clean_image "$dir/base.img"
+}
+
+# board_clean_image IMG: clean, as a board's image is flashed: the journal replayed
+# and the orphans freed, then the setup's script gone; every boot of a fresh disk
+# then starts without a recovery.
+board_clean_image() {
+  local status=0
+  e2fsck -fy "$1" >/dev/null 2>&1 || status=$?
+  [ "$status" -le 1 ] || { echo "board: e2fsck finds $1 damaged (status $status)" >&2; return 1; }
+  debugfs -w -R 'rm /sim-setup' "$1" >/dev/null 2>&1 || { echo "board: cannot remove /sim-setup from $1" >&2; return 1; }
+  e2fsck -fy "$1" >/dev/null 2>&1 || status=$?
+  [ "$status" -le 1 ] || { echo "board: e2fsck finds $1 damaged (status $status)" >&2; return 1; }
 }
 
 # find_board_image: sets BOARD_IMAGE to a ready image folder, making it when needed.
