@@ -117,8 +117,7 @@ int runClearWorker(int slot, int fn, void (*body)(int, int)) {
     // and its unmount.
     if (watchWorker(pid, rule) != WaitEnd::ResultWritten) {
         killWorker(pid);
-        failIfLeftInProgress(slot);
-        (void)umountUsb(slot);
+        releaseGivenUp(slot);
     }
     if (workerAlive(pid)) return loadWord(kResultWord);
     int status = loadWord(slot);

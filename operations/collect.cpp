@@ -253,8 +253,7 @@ Next actOnResult(int slot, int result) {
             (void)umountUsb(slot);
             return Next::LeavePass;
         default:   // the watchdog's -4: the copy never ended
-            failIfLeftInProgress(slot);
-            endTurn(slot);
+            releaseGivenUp(slot);
             return Next::Continue;
     }
 }

@@ -25,10 +25,13 @@ constexpr int kListLineSize = 150;   // a longer line is read in pieces, each an
 
 std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }
 
-void failIfLeftInProgress(int slot) {
-    if (loadWord(slot) != kInProgress) return;   // done before it hung, or already failed
-    printf("stick %d: its worker was stopped by the watchdog, the stick failed\n", slot);
-    changeLedStatus(slot, kFailed);
+void releaseGivenUp(int slot) {
+    // Done before it hung, or already failed: its word stands.
+    if (loadWord(slot) == kInProgress) {
+        printf("stick %d: its worker was stopped by the watchdog, the stick failed\n", slot);
+        changeLedStatus(slot, kFailed);
+    }
+    (void)detachUsb(slot);
 }
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }   // 0 means "exists"

@@ -40,10 +40,12 @@ constexpr const char* kNoRepList = "no rep list";
 // "/tmp/tamvikel{slot}", the student's mount point, without a trailing "/".
 std::string studentRoot(int slot);
 
-// After a worker the watchdog gave up on (no result within its countdown): a
-// stick it left in progress did not get its work done, and is marked failed, so
-// the job's result pattern does not report every stick as done.
-void failIfLeftInProgress(int slot);
+// After a worker that ended without a result (given up by the watchdog, killed,
+// crashed): a stick it left in progress did not get its work done and is marked
+// failed, so the result pattern does not report every stick as done; it is
+// unmounted without waiting on it (it may not answer), and gets no log copy, which
+// would wait on it too.
+void releaseGivenUp(int slot);
 
 // The operator asked for a cancel ("/tmp/bt4.cmd" exists).
 bool cancelRequested();

@@ -3,6 +3,8 @@
 // systems, listed into /tmp/mnt.log before and after every command.
 #include "sticks/mount.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,8 @@ constexpr const char* kListFile = "/tmp/mnt.log";
 // point stands in it between blanks as it does in the tool's lines, so one rule
 // reads both.
 constexpr const char* kLogCopySwitch = "/tmp/tamvikma1/dup.cfg";
+constexpr int kDetachTries = 50;   // 5 s for the unmount to leave the table
+constexpr useconds_t kDetachPauseUs = 100000;
 constexpr const char* kLogCopyCommand = "cp /tmp/log.txt /tmp/tamvikma1/log.txt";
 
 enum class Listing { shows, missing, unreadable };
@@ -129,6 +133,25 @@ int isUsbStillMounted(int slot) {
         return 1;
     }
     return isUsbMounted(slot);   // listed, and mounted again, through the shell
+}
+
+// The kernel writes a FAT volume's clean flag when the last user of the file system
+// lets it go, in that user's process: once the given-up worker is gone that is the
+// unmount itself, which would then wait with the job until the stick answers or is
+// pulled. The unmount runs apart, and the job goes on once the table no longer
+// lists the mount point.
+int detachUsb(int slot) {
+    logEvt("unmount", processId, slot);
+    (void)to_system("umount -l " + mountPointOf(slot) + " &");
+    for (int tries = 0; tries < kDetachTries; ++tries) {
+        if (listMountTable(slot) == Listing::missing) {
+            logEvt("unmounted", processId, slot);
+            return 0;
+        }
+        usleep(kDetachPauseUs);
+    }
+    logEvt("unmount failed", processId, slot);
+    return -1;
 }
 
 int umountUsb(int slot) {

@@ -11,6 +11,10 @@ int isUsbStillMounted(int slot);
 // The event log's lines of isUsbStillMounted finding the stick mounted.
 void logStillMounted(int slot);
 int umountUsb(int slot);
+// umountUsb for a student the watchdog gave up on, which may not answer: returns once
+// the mount point is free, leaving the kernel's last write to the stick to finish
+// on its own.
+int detachUsb(int slot);
 
 // The slot's mount point: /tmp/tamvikma1 for the master (slot 0 and below),
 // /tmp/tamvikel{slot} for a student.
