@@ -25,10 +25,10 @@
 #include "sticks/label_folder.h"
 #include "sticks/mount.h"
 #include "sticks/space.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
 #include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 // File-local pieces live inside namespace jobs, so the shared job constants win
 // over any of the same name elsewhere.

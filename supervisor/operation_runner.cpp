@@ -9,10 +9,10 @@
 #include "operations/clear.h"
 #include "operations/collect.h"
 #include "operations/distribute.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/folder_watch.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/folder_watch.h"
 #include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 
