@@ -14,7 +14,6 @@
 #include "indicators/function_leds.h"
 #include "supervisor/base/file_helpers.h"
 #include "supervisor/base/globals.h"
-#include "supervisor/process_frame.h"
 #include "supervisor/base/shell_runner.h"
 
 namespace {

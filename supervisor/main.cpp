@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "indicators/function_leds.h"
 #include "indicators/led_board.h"
 #include "supervisor/button_panel.h"
 #include "supervisor/base/globals.h"

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "indicators/function_leds.h"
 #include "indicators/status_codes.h"
 #include "operations/clear.h"
 #include "operations/collect.h"

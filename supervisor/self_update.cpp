@@ -20,7 +20,6 @@
 #include "indicators/status_codes.h"
 #include "sticks/mount.h"
 #include "supervisor/base/file_helpers.h"
-#include "supervisor/process_frame.h"
 #include "supervisor/base/shell_runner.h"
 #include "supervisor/base/text_utils.h"
 #include "supervisor/base/file_handles.h"
