@@ -23,8 +23,8 @@
 
 #include "copy/tree_copy.h"
 #include "copy/watchdog.h"
-#include "supervisor/file_handles.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/file_handles.h"
+#include "supervisor/base/globals.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "operations/distribute.h"
 #include "sticks/detection.h"
 #include "sticks/mount.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 #include "tests/support/appliance.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "copy/watchdog.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

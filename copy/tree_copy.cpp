@@ -20,10 +20,10 @@
 #include "sticks/list_file.h"
 #include "sticks/mount.h"
 #include "sticks/stick_changes.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 
 constexpr int32_t kCountdownStart = 60;        // a fresh worker, and each block copied
 constexpr int32_t kNoResult = -4;              // word 18 while the worker has no result

@@ -13,7 +13,7 @@
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "sticks/mount.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "indicators/status_codes.h"
 #include "sticks/label_folder.h"
 #include "sticks/list_file.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -46,6 +46,13 @@ int toggleLed_or_exit(const LedLine& led) {
     return writeLed_or_exit(led, value[0] == '0' ? "1" : "0");
 }
 
+void writePattern(const char* led4, const char* led3, const char* led2, const char* led1) {
+    cmdLed4(led4);
+    cmdLed3(led3);
+    cmdLed2(led2);
+    cmdLed1(led1);
+}
+
 }   // namespace
 
 int cmdLed1(const char* value) { return writeLed_or_exit(kLed[0], value); }
@@ -56,3 +63,7 @@ int blinkLed1() { return toggleLed_or_exit(kLed[0]); }
 int blinkLed2() { return toggleLed_or_exit(kLed[1]); }
 int blinkLed3() { return toggleLed_or_exit(kLed[2]); }
 int blinkLed4() { return toggleLed_or_exit(kLed[3]); }
+
+void showReadyPattern() { writePattern("0", "0", "1", "1"); }
+void showBusyPattern() { writePattern("0", "0", "0", "0"); }
+void showErrorPattern() { writePattern("1", "1", "1", "1"); }

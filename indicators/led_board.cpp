@@ -12,10 +12,9 @@
 #include <cstdlib>
 
 #include "indicators/function_leds.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 
 [[noreturn]] void mainhubctrl();
 void tmpToReal();

@@ -3,7 +3,7 @@
 #include "indicators/status_codes.h"
 
 #include "sticks/detection.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 
 void changeLedStatus(int slot, int code) {
     sticks[slot] = code;

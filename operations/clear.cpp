@@ -5,14 +5,14 @@
 // a running format is never interrupted.
 #include "operations/clear.h"
 
+#include "indicators/function_leds.h"
 #include "indicators/status_codes.h"
 #include "operations/job_common.h"
 #include "sticks/detection.h"
 #include "sticks/mount.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 // File-local pieces live inside namespace jobs, so the shared job constants win
 // over any of the same name elsewhere.

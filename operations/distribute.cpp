@@ -17,6 +17,7 @@
 #include "copy/telvo_workers.h"
 #include "copy/watchdog.h"
 #include "copy/workers.h"
+#include "indicators/function_leds.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
 #include "operations/job_common.h"
@@ -25,10 +26,9 @@
 #include "sticks/mount.h"
 #include "sticks/space.h"
 #include "sticks/volume_label.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 // File-local pieces live inside namespace jobs, so the shared job constants win
 // over any of the same name elsewhere.

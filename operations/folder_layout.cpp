@@ -9,10 +9,10 @@
 #include <cstring>
 #include <memory>
 
-#include "supervisor/file_helpers.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/text_utils.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/text_utils.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
+#include "operations/job_requests.h"
 #include "sticks/mount.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/operation_runner.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/text_utils.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/text_utils.h"
+#include "supervisor/base/file_handles.h"
 
 namespace jobs {
 namespace {

@@ -16,7 +16,7 @@
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "operations/job_common.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

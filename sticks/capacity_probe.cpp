@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

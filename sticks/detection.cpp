@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include "sticks/mount.h"
 #include "sticks/space.h"
 #include "sticks/volume_label.h"
-#include "supervisor/file_handles.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/text_utils.h"
+#include "supervisor/base/file_handles.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/text_utils.h"
 
 namespace {
 

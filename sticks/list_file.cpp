@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "supervisor/text_utils.h"
+#include "supervisor/base/text_utils.h"
 
 namespace {
 

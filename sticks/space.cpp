@@ -11,8 +11,8 @@
 #include <ctime>
 
 #include "sticks/list_file.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <pthread.h>
 
-#include "supervisor/folder_watch.h"
+#include "supervisor/base/folder_watch.h"
 
 namespace {
 

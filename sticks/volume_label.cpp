@@ -14,8 +14,8 @@
 #include <iterator>
 
 #include "sticks/format.h"
-#include "supervisor/file_handles.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_handles.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

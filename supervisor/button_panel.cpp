@@ -12,13 +12,13 @@
 #include <string>
 
 #include "indicators/function_leds.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/folder_watch.h"
-#include "supervisor/globals.h"
-#include "supervisor/operation_runner.h"
+#include "operations/job_requests.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/folder_watch.h"
+#include "supervisor/base/globals.h"
 #include "supervisor/process_frame.h"
 #include "supervisor/self_update.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "indicators/function_leds.h"
 #include "indicators/led_board.h"
 #include "supervisor/button_panel.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 #include "supervisor/operation_runner.h"
 #include "supervisor/process_frame.h"
 

@@ -5,14 +5,13 @@
 
 #include <unistd.h>
 
+#include "indicators/function_leds.h"
 #include "indicators/status_codes.h"
-#include "operations/clear.h"
-#include "operations/collect.h"
-#include "operations/distribute.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/folder_watch.h"
+#include "operations/job_requests.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/folder_watch.h"
 #include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 
@@ -21,22 +20,6 @@ constexpr const char* kDropCancel = "rm /tmp/bt4.cmd";
 constexpr useconds_t kPoll = 1000;   // 1 ms between cycles
 constexpr int kLookAfresh = 1000;    // ms: the watches' safety net
 constexpr unsigned kSettle = 1;      // 1 s between the busy pattern and the job
-
-struct JobFile {
-    const char* path;
-    const char* removeCommand;
-    int (*job)(int fn);
-    int fn;   // 0 folder mode, 1 whole-stick mode
-};
-
-constexpr JobFile kJobs[] = {
-    {"/tmp/bt1.cmd", "rm /tmp/bt1.cmd", master2students, 0},
-    {"/tmp/bt2.cmd", "rm /tmp/bt2.cmd", students2master, 0},
-    {"/tmp/bt3.cmd", "rm /tmp/bt3.cmd", deleteStudents, 0},
-    {"/tmp/bt5.cmd", "rm /tmp/bt5.cmd", master2students, 1},
-    {"/tmp/bt6.cmd", "rm /tmp/bt6.cmd", students2master, 1},
-    {"/tmp/bt7.cmd", "rm /tmp/bt7.cmd", deleteStudents, 1},
-};
 
 void runJob(const JobFile& request) {
     showBusyPattern();
@@ -87,11 +70,4 @@ void listenchild() {
             nodes.forget();
         }
     }
-}
-
-int resetDuplicator() {
-    for (const JobFile& request : kJobs)
-        if (fileexist(request.path) == 0) (void)to_system(request.removeCommand);
-    showReadyPattern();
-    return 0;
 }

@@ -2,4 +2,3 @@
 #pragma once
 
 [[noreturn]] void listenchild();
-int resetDuplicator();

@@ -10,9 +10,9 @@
 #include <cstdio>
 
 #include "indicators/function_leds.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
 
 namespace {
 
@@ -29,13 +29,6 @@ constexpr int kShmWords = kShmSize / 4;
 // asks for no job; an operation process without it hears no worker's heartbeat,
 // so its workers end as failed, never as done.
 int32_t privateWords[kShmWords];
-
-void writePattern(const char* led4, const char* led3, const char* led2, const char* led1) {
-    cmdLed4(led4);
-    cmdLed3(led3);
-    cmdLed2(led2);
-    cmdLed1(led1);
-}
 
 void printVersion() {
     FILE* version = fopen(kVersionFile, "r");
@@ -89,7 +82,3 @@ void attachSegment() {
     }
     ptr_mem_partagee = static_cast<int32_t*>(address);
 }
-
-void showReadyPattern() { writePattern("0", "0", "1", "1"); }
-void showBusyPattern() { writePattern("0", "0", "0", "0"); }
-void showErrorPattern() { writePattern("1", "1", "1", "1"); }

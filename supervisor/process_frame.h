@@ -7,7 +7,3 @@ void init();
 // in its place: ptr_mem_partagee is never null afterwards, the process's status
 // writes simply reach nobody else.
 void attachSegment();
-// The function-LED patterns, written in the order LED4, LED3, LED2, LED1.
-void showReadyPattern();
-void showBusyPattern();
-void showErrorPattern();

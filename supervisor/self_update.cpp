@@ -19,11 +19,10 @@
 #include "indicators/function_leds.h"
 #include "indicators/status_codes.h"
 #include "sticks/mount.h"
-#include "supervisor/file_helpers.h"
-#include "supervisor/process_frame.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/text_utils.h"
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/text_utils.h"
+#include "supervisor/base/file_handles.h"
 
 namespace {
 

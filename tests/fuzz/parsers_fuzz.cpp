@@ -13,7 +13,7 @@
 #include "sticks/detection.h"
 #include "sticks/list_file.h"
 #include "supervisor/self_update.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 #define CHECK(cond) check(cond, #cond)
 void check(bool holds, const char* property) {

@@ -10,7 +10,7 @@
 #include "copy/tree_copy.h"
 #include "copy/watchdog.h"
 #include "copy/workers.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 #include "tests/support/appliance.h"
 
 // A stick may report a failed write only at the close: closing /tmp/closefail fails.

@@ -14,7 +14,7 @@
 #include "operations/receipt.h"
 #include "copy/read_back.h"
 #include "copy/tree_copy.h"
-#include "supervisor/file_helpers.h"
+#include "supervisor/base/file_helpers.h"
 #include "tests/support/appliance.h"
 
 TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {

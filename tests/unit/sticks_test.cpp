@@ -7,7 +7,7 @@
 #include "sticks/mount.h"
 #include "sticks/space.h"
 #include "sticks/volume_label.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 #include "tests/support/appliance.h"
 
 TEST(Sticks, MountPointShowsOnlyAsAWholePath) {

@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "supervisor/file_helpers.h"
-#include "supervisor/folder_watch.h"
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/file_helpers.h"
+#include "supervisor/base/folder_watch.h"
+#include "supervisor/base/shell_runner.h"
 #include "tests/support/appliance.h"
 
 TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {

@@ -1,6 +1,6 @@
 // The one runner of shell commands, the per-process event logs and the verdict
 // read from the console log's last line. Every process calls these.
-#include "supervisor/shell_runner.h"
+#include "supervisor/base/shell_runner.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "supervisor/file_handles.h"
-#include "supervisor/globals.h"
+#include "supervisor/base/file_handles.h"
+#include "supervisor/base/globals.h"
 
 namespace {
 

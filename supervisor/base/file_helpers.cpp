@@ -1,5 +1,5 @@
 // Existence tests (0 means "exists", as access() answers) and folder creation.
-#include "supervisor/file_helpers.h"
+#include "supervisor/base/file_helpers.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "supervisor/globals.h"
-#include "supervisor/shell_runner.h"
-#include "supervisor/text_utils.h"
+#include "supervisor/base/globals.h"
+#include "supervisor/base/shell_runner.h"
+#include "supervisor/base/text_utils.h"
 
 namespace {
 

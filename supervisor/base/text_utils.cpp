@@ -1,6 +1,6 @@
 // Small text helpers used everywhere, and the one quoting helper through which
 // anything a stick carries reaches the shell.
-#include "supervisor/text_utils.h"
+#include "supervisor/base/text_utils.h"
 
 #include <cctype>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Folder watches for the idle loops, by inotify: read without blocking, or waited on
 // as the loop's sleep.
-#include "supervisor/folder_watch.h"
+#include "supervisor/base/folder_watch.h"
 
 #include <poll.h>
 #include <sys/inotify.h>

@@ -1,5 +1,5 @@
 // Definitions of the program-wide globals (see globals.h).
-#include "supervisor/globals.h"
+#include "supervisor/base/globals.h"
 
 int processId = 0;
 int mem_ID = -1;

@@ -1,7 +1,7 @@
 // Tells a polling loop whether anything appeared in or left a folder since it last
 // looked, so a 1 ms cycle can skip its existence tests while nothing moved.
 #pragma once
-#include "supervisor/file_handles.h"
+#include "supervisor/base/file_handles.h"
 
 class FolderWatch {
 public:

@@ -1,0 +1,17 @@
+# The daemon's layers, from the ground up. A source may include its own layer and the
+# layers below it, never one above: configuring fails on the first upward include.
+set(layers supervisor/base sticks indicators copy operations supervisor)
+foreach(layer IN LISTS layers)
+  list(FIND layers ${layer} rank)
+  file(GLOB sources ${PROJECT_SOURCE_DIR}/${layer}/*.cpp ${PROJECT_SOURCE_DIR}/${layer}/*.h)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${source} includes REGEX "^#include \"[^\"]+/[^\"/]+\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"(.+)/[^/]+\".*" "\\1" folder "${line}")
+      list(FIND layers ${folder} other)
+      if(other GREATER rank)
+        message(FATAL_ERROR "${source}: ${line} reaches up from ${layer} into ${folder}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
