@@ -126,11 +126,12 @@ std::string fsDevice(int slot) {
     return "";
 }
 
-std::string stickLabel(int slot) {   // its bytes as the volume holds them now ("" when none)
-    std::string label = sim::shellOutput("blkid -c /dev/null -d -s LABEL -o value " +
+// What blkid reads from the stick's volume now, its bytes undecoded ("" when none).
+std::string blkidOf(int slot, const std::string& key) {
+    std::string value = sim::shellOutput("blkid -c /dev/null -d -s " + key + " -o value " +
                                          fsDevice(slot) + " 2>/dev/null");
-    if (!label.empty() && label.back() == '\n') label.pop_back();
-    return label;
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
 }
 
 // A file system the kernel still holds after its lazy unmount (a file of it was open): its last
@@ -568,12 +569,7 @@ std::vector<std::string> sources(const Sums& sums, bool whole, const std::string
 struct Volume {
     std::string label, serial;
 };
-Volume volumeOf(int slot) {
-    std::string serial =
-        sim::shellOutput("blkid -c /dev/null -s UUID -o value " + fsDevice(slot) + " 2>/dev/null");
-    if (!serial.empty() && serial.back() == '\n') serial.pop_back();
-    return {stickLabel(slot), serial};
-}
+Volume volumeOf(int slot) { return {blkidOf(slot, "LABEL"), blkidOf(slot, "UUID")}; }
 
 // The student folders a special-folder clear empties and makes again: each -out folder of the
 // master's TELVO and its -in twin; none in folder mode.
@@ -677,12 +673,9 @@ TEST_P(Scenario, Row) {
     std::vector<Fault> faults;
     for (const std::string& text : split(row.faults, ';')) {
         const size_t at = text.find('@');
-        faults.push_back({split(text.substr(0, at), ' '),
-                          at == npos ? "" : text.substr(at + 1),
-                          false,
-                          {},
-                          0,
-                          ""});
+        Fault& f = faults.emplace_back();
+        f.what = split(text.substr(0, at), ' ');
+        f.when = at == npos ? "" : text.substr(at + 1);
     }
     const Job job = parseJob(row.job);
     const int reboots = sim::shimCalls("reboot");
@@ -806,15 +799,13 @@ TEST_P(Scenario, Row) {
     // again.
     for (Fault& f : faults)
         if (f.proof.empty() && stickFault(f)) f.proof = struck(f);
-    for (const Fault& f : faults) {
-        const std::string& kind = f.what[0];
-        if (kind == "hang" || kind == "pull" || kind == "break" || kind == "stall") {
-            EXPECT_TRUE(sim::stick({kind == "hang" ? "resume" : "replug", f.what.at(1)}));
-        }
-        if (kind == "flaky") {
-            EXPECT_TRUE(sim::stick({"steady", f.what.at(1)}));
-        }
-    }
+    const std::map<std::string, std::string> wake = {{"hang", "resume"},
+                                                     {"pull", "replug"},
+                                                     {"break", "replug"},
+                                                     {"stall", "replug"},
+                                                     {"flaky", "steady"}};
+    for (const Fault& f : faults)
+        if (wake.count(f.what[0])) EXPECT_TRUE(sim::stick({wake.at(f.what[0]), f.what.at(1)}));
     std::string proofs;
     for (Fault& f : faults) {
         if (!stickFault(f)) continue;
@@ -884,7 +875,7 @@ TEST_P(Scenario, Row) {
         const std::string text = end == npos ? "" : check.substr(end + 1);
         std::string seen = sums.count(path) ? "+" : "-", want = check.substr(at, 1);
         if (check[at] == '~') {
-            seen = stickLabel(slot);
+            seen = blkidOf(slot, "LABEL");
             want = path;
         } else if (check[at] == '=') {
             seen = sums[path];
