@@ -804,8 +804,11 @@ TEST_P(Scenario, Row) {
                                                      {"break", "replug"},
                                                      {"stall", "replug"},
                                                      {"flaky", "steady"}};
-    for (const Fault& f : faults)
-        if (wake.count(f.what[0])) EXPECT_TRUE(sim::stick({wake.at(f.what[0]), f.what.at(1)}));
+    for (const Fault& f : faults) {
+        if (wake.count(f.what[0])) {
+            EXPECT_TRUE(sim::stick({wake.at(f.what[0]), f.what.at(1)}));
+        }
+    }
     std::string proofs;
     for (Fault& f : faults) {
         if (!stickFault(f)) continue;
