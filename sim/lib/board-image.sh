@@ -22,19 +22,10 @@ readonly BOARD_SUITE=bookworm BOARD_MIRROR=http://deb.debian.org/debian
 readonly BOARD_MODULES="virtio_pci virtio_blk ext4 virtio_console 9pnet_virtio 9p
   xhci-pci usb-storage sd_mod loop dm-mod vfat nls_cp437 nls_ascii nls_iso8859-1 nls_utf8"
 
+# shellcheck source=sim/lib/emulator.sh
+. "$here/lib/emulator.sh"
+
 board_cache_dir() { echo "${STICKDUP_SIM_CACHE:-$repo/build-sim}/board"; }
-
-# The armmp kernel package linux-image-armmp names now (e.g. linux-image-6.1.0-57-armmp).
-board_kernel_package() {
-  apt-cache depends linux-image-armmp:armhf 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { sub(/:armhf$/, "", $2); print $2; exit }'
-}
-
-# board_fetch PACKAGE DIR: the armhf .deb of PACKAGE into DIR (as root); prints its path.
-board_fetch() {
-  (cd "$2" && apt-get download -q -o APT::Sandbox::User=root "$1:armhf" >/dev/null 2>&1) || return 1
-  compgen -G "$2/$1_*_armhf.deb" | head -n 1
-}
 
 # What the root image is made of; any change names a new image folder.
 board_image_key() {
@@ -48,31 +39,7 @@ board_image_key() {
 board_initramfs_key() {
   { echo "$BOARD_MODULES"
     cat "$here/lib/board-initramfs-init"
-    declare -f board_build_initramfs board_module_options; } | sha256sum | cut -c1-16
-}
-
-board_module_options() {
-  case "$1" in
-    usb-storage.ko) echo delay_use=0 ;;   # a stick is scanned at once, not after a second
-  esac
-}
-
-# board_build_initramfs KERNEL_UNPACKED VERSION BUSYBOX OUT
-board_build_initramfs() {
-  local unpacked=$1 version=$2 busybox=$3 out=$4 dir module
-  dir=$(mktemp -d "$(board_cache_dir)/initramfs.XXXXXX")
-  mkdir -p "$dir"/{bin,dev,proc,sys,newroot,modules}
-  cp "$busybox" "$dir/bin/busybox"
-  cp "$here/lib/board-initramfs-init" "$dir/init"
-  depmod -b "$unpacked" "$version" || return 1
-  # shellcheck disable=SC2086
-  for module in $(modprobe -d "$unpacked" -S "$version" --show-depends -a $BOARD_MODULES |
-                  awk '$1 == "insmod" && !seen[$2]++ { print $2 }'); do
-    cp "$module" "$dir/modules/" &&
-      echo "${module##*/} $(board_module_options "${module##*/}")" >>"$dir/modules/order"
-  done
-  (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
-  rm -rf "$dir"
+    declare -f build_initramfs module_options; } | sha256sum | cut -c1-16
 }
 
 # board_bootstrap ROOT: debootstrap's first stage (download and unpack, no
@@ -100,7 +67,7 @@ board_prepare() {
   mkdir -p "$dir"
   work=$(mktemp -d "$dir/fetch.XXXXXX")
   echo "board: fetching $package (armhf)" >&2
-  deb=$(board_fetch "$package" "$work") || {
+  deb=$(fetch_deb "$package" "$work" armhf) || {
     echo "board: cannot download $package:armhf with apt-get" \
          "(run as root, with the armhf architecture added and package lists: apt-get update)" >&2
     return 1
@@ -124,14 +91,16 @@ board_initramfs() {
   key=$(board_initramfs_key)
   [ "$(cat "$dir/initramfs.key" 2>/dev/null)" != "$key" ] || return 0
   work=$(mktemp -d "$dir/initramfs-fetch.XXXXXX")
-  bbdeb=$(board_fetch busybox-static "$work") || {
+  bbdeb=$(fetch_deb busybox-static "$work" armhf) || {
     echo "board: cannot download busybox-static:armhf with apt-get" >&2
     rm -rf "$work"
     return 1
   }
+  # shellcheck disable=SC2086
   dpkg-deb -x "$dir/kernel.deb" "$work/k" && dpkg-deb -x "$bbdeb" "$work/bb" &&
     version=$(ls "$work/k/lib/modules") &&
-    board_build_initramfs "$work/k" "$version" "$work/bb/bin/busybox" "$dir/initramfs.gz" || {
+    build_initramfs "$work/k" "$version" "$work/bb/bin/busybox" "$here/lib/board-initramfs-init" \
+      "$dir/initramfs.gz" $BOARD_MODULES || {
     echo "board: cannot build the initramfs from $dir/kernel.deb" >&2
     rm -rf "$work"
     return 1
@@ -179,7 +148,7 @@ find_board_image() {
   mkdir -p "$cache"
   exec {lock}>"$cache/.lock"
   flock "$lock"
-  package=$(board_kernel_package)
+  package=$(kernel_package linux-image-armmp:armhf)
   if [ -z "$package" ]; then   # no package lists: the newest image already here, if any
     BOARD_IMAGE=$(ls -td "$cache"/*/ 2>/dev/null | head -n 1)
     BOARD_IMAGE=${BOARD_IMAGE%/}

@@ -14,17 +14,8 @@ readonly SIM_MODULES="virtio_pci 9pnet_virtio 9p virtio_console loop dm-mod dm-f
 
 sim_cache_dir() { echo "${STICKDUP_SIM_CACHE:-$repo/build-sim}"; }
 
-# The kernel package linux-image-amd64 depends on now (e.g. linux-image-6.1.0-57-amd64).
-current_kernel_package() {
-  apt-cache depends linux-image-amd64 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
-}
-
-# fetch_deb PACKAGE DIR: downloads the package's .deb into DIR (as root), prints its path.
-fetch_deb() {
-  (cd "$2" && apt-get download -q -o APT::Sandbox::User=root "$1" >/dev/null 2>&1) || return 1
-  compgen -G "$2/$1_*.deb" | head -n 1
-}
+# shellcheck source=sim/lib/emulator.sh
+. "$here/lib/emulator.sh"
 
 # The uncompressed kernel inside the vmlinuz, which the emulator starts directly
 # (PVH): unpacking it under emulation would cost seconds at every boot.
@@ -34,31 +25,6 @@ extract_vmlinux() {
   [ -n "$offset" ] || return 1
   tail -c +"$((offset + 1))" "$vmlinuz" | xz -dcq >"$out" 2>/dev/null
   [ "$(head -c 4 "$out" | od -An -c | tr -d ' ')" = '177ELF' ]
-}
-
-# The LED expander: the stub chip answers at the board's address, on I2C bus 0.
-module_options() {
-  case "$1" in
-    i2c-stub.ko) echo chip_addr=0x27 ;;
-    usb-storage.ko) echo delay_use=0 ;;   # a stick is scanned at once, not after a second
-  esac
-}
-
-# build_initramfs UNPACKED VERSION BUSYBOX OUT: the modules in load order, busybox, /init.
-build_initramfs() {
-  local unpacked=$1 version=$2 busybox=$3 out=$4 dir module
-  dir=$(mktemp -d "$(sim_cache_dir)/initramfs.XXXXXX")
-  mkdir -p "$dir"/{bin,dev,proc,sys,newroot,modules}
-  cp "$busybox" "$dir/bin/busybox"
-  cp "$here/lib/initramfs-init" "$dir/init"
-  depmod -b "$unpacked" "$version" || return 1
-  # shellcheck disable=SC2086
-  for module in $(modprobe -d "$unpacked" -S "$version" --show-depends -a $SIM_MODULES |
-                  awk '$1 == "insmod" && !seen[$2]++ { print $2 }'); do
-    cp "$module" "$dir/modules/" && echo "${module##*/} $(module_options "${module##*/}")" >>"$dir/modules/order"
-  done
-  (cd "$dir" && find . | cpio -o -H newc --quiet | gzip -1) >"$out"
-  rm -rf "$dir"
 }
 
 # prepare_kernel KERNEL_DIR PACKAGE: fetches and unpacks the kernel package, busybox,
@@ -78,7 +44,9 @@ prepare_kernel() {
   mkdir -p "$kdir"
   extract_vmlinux "$work/k/boot/vmlinuz-$version" "$kdir/vmlinux" ||
     cp "$work/k/boot/vmlinuz-$version" "$kdir/vmlinux"   # a compressed kernel boots too
-  build_initramfs "$work/k" "$version" "$work/bb/bin/busybox" "$kdir/initramfs.gz" || {
+  # shellcheck disable=SC2086
+  build_initramfs "$work/k" "$version" "$work/bb/bin/busybox" "$here/lib/initramfs-init" \
+    "$kdir/initramfs.gz" $SIM_MODULES || {
     rm -rf "$work" "$kdir"
     echo "appliance: cannot build the initramfs of $package" >&2
     return 1
@@ -100,10 +68,10 @@ find_kernel() {
   mkdir -p "$cache"
   exec {lock}>"$cache/.lock"
   flock "$lock"
-  package=$(current_kernel_package)
+  package=$(kernel_package linux-image-amd64)
   if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
     apt-get update -qq >/dev/null 2>&1
-    package=$(current_kernel_package)
+    package=$(kernel_package linux-image-amd64)
   fi
   if [ -z "$package" ]; then   # no package lists: the newest kernel already here, if any
     package=$(ls -t "$cache" 2>/dev/null | grep '^linux-image-' | head -n 1)
@@ -154,7 +122,7 @@ run_machine() {
   fi
   # The emulator runs in the appliance's folder: a stick's image is named from
   # inside as sim/sticks/SLOT.img.
-  local status=0 machine
+  local status=0
   if [ -t 0 ]; then   # a person at the terminal: the job's console is the terminal itself
     q+=(-chardev stdio,id=out,signal=off)
     (cd "$root" && exec timeout --foreground -k 5 "$timeout_s" "${q[@]}") \
@@ -165,13 +133,7 @@ run_machine() {
       3>&1 4>&2 </dev/null >"$root/sim/emulator.log" 2>&1 &
   fi
   # Stopped from outside (a test's time is up): the emulator stops too.
-  machine=$!
-  trap 'kill -TERM "$machine" 2>/dev/null' TERM INT HUP
-  while :; do
-    wait "$machine" && status=0 || status=$?
-    kill -0 "$machine" 2>/dev/null || break
-  done
-  trap - TERM INT HUP
+  wait_emulator $! || status=$?
   rm -rf "${monitor%/socket}"
   stop_fake_sticks
   return "$status"
@@ -204,9 +166,6 @@ stop_fake_sticks() {
   wait "$fake_server" 2>/dev/null || true
   rm -f "$root/sim/fake-sticks.sock"
 }
-
-# The emulator's option syntax: a comma in a value is written twice.
-qarg() { echo "${1//,/,,}"; }
 
 # share_folder TAG PATH [OPTIONS]: PATH shown to the kernel as the 9p file system TAG.
 share_folder() {
