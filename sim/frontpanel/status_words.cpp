@@ -1,4 +1,5 @@
-// Prints the shared status segment's words for people inside the appliance:
+// Prints the shared status segment's words for people inside the appliance and for
+// the board twin's checks:
 // "0:2 1:2 2:0 ... 18:0" (the slots' status codes, then words 17 and 18).
 #include <sys/ipc.h>
 #include <sys/shm.h>
