@@ -31,14 +31,12 @@ board_write_job() {
   } >"$sim/job"
 }
 
-# The emulator's option syntax: a comma in a value is written twice.
-board_qarg() { echo "${1//,/,,}"; }
-
 # board_machine SIM TIMEOUT: boots the twin on $BOARD_DISK ($BOARD_DISK_FORMAT,
 # qcow2 by default) with $BOARD_INIT as its init (the board's own by default) and
 # waits for it to power off, at most TIMEOUT seconds. The job's consoles are this
 # script's standard output and error; the kernel's console goes to SIM/console.log,
 # the emulator's messages to SIM/emulator.log. BOARD_QMP is left the monitor's socket.
+# BOARD_CUT names a file whose appearance cuts the power (board_cut_power).
 board_machine() {
   local sim=$1 timeout_s=$2 append monitor status=0 machine
   append="console=ttyAMA0 panic=-1 quiet loglevel=4"
@@ -49,13 +47,13 @@ board_machine() {
   local q=(qemu-system-arm -M virt,highmem=off -accel tcg,tb-size=256 -m 512 -smp 1
            -nodefaults -no-user-config -display none -no-reboot
            -kernel "$BOARD_IMAGE/vmlinuz" -initrd "$BOARD_IMAGE/initramfs.gz" -append "$append"
-           -serial "file:$(board_qarg "$sim/console.log")"
-           -drive "if=none,id=disk,format=${BOARD_DISK_FORMAT:-qcow2},file=$(board_qarg "$BOARD_DISK")"
+           -serial "file:$(qarg "$sim/console.log")"
+           -drive "if=none,id=disk,format=${BOARD_DISK_FORMAT:-qcow2},file=$(qarg "$BOARD_DISK")"
            -device virtio-blk-pci,drive=disk
            -device virtio-serial-pci -device virtconsole,chardev=out -device virtconsole,chardev=err
            -chardev file,id=out,path=/proc/self/fd/3,append=on
            -chardev file,id=err,path=/proc/self/fd/4,append=on
-           -fsdev "local,id=sim,path=$(board_qarg "$sim"),security_model=none"
+           -fsdev "local,id=sim,path=$(qarg "$sim"),security_model=none"
            -device virtio-9p-pci,fsdev=sim,mount_tag=sim
            # The board's USB: the master on the controller's port 1, two eight-port
            # hubs on ports 2 and 3 for the students (packaging/board/70-stickdup.rules).
@@ -73,12 +71,23 @@ board_machine() {
   (cd "$sim/.." && exec nice -n 10 timeout -k 5 "$timeout_s" "${q[@]}") \
     3>&1 4>&2 </dev/null >"$sim/emulator.log" 2>&1 &
   machine=$!
-  trap 'kill -TERM "$machine" 2>/dev/null' TERM INT HUP
-  while :; do
-    wait "$machine" && status=0 || status=$?
-    kill -0 "$machine" 2>/dev/null || break
-  done
-  trap - TERM INT HUP
+  [ -z "${BOARD_CUT:-}" ] || board_cut_power "$BOARD_CUT" "$machine" &
+  wait_emulator "$machine" || status=$?
   rm -rf "${monitor%/qmp}"
   return "$status"
+}
+
+# board_cut_power FILE PID: the power cut. Once FILE appears, the emulator (the
+# child of PID, its timeout) is killed at once: what the board had not written to
+# its disk and sticks is lost, as when a board loses its power.
+board_cut_power() {
+  local file=$1 pid=$2 emulator
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ -e "$file" ]; then
+      emulator=$(ps -o pid= --ppid "$pid" | tr -d ' ')
+      [ -z "$emulator" ] || kill -KILL "$emulator"
+      return 0
+    fi
+    sleep 0.1
+  done
 }
