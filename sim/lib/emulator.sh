@@ -15,7 +15,8 @@ fetch_deb() {
 # (linux-image-amd64: e.g. linux-image-6.1.0-57-amd64), without its architecture.
 kernel_package() {
   apt-cache depends "$1" 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { sub(/:[a-z0-9]+$/, "", $2); print $2; exit }'
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ {
+           sub(/:[a-z0-9]+$/, "", $2); print $2; exit }'
 }
 
 # The LED expander: the stub chip answers at the board's address, on I2C bus 0.
