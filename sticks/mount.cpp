@@ -23,7 +23,7 @@ constexpr const char* kListFile = "/tmp/mnt.log";
 // point stands in it between blanks as it does in the tool's lines, so one rule
 // reads both.
 constexpr const char* kLogCopySwitch = "/tmp/tamvikma1/dup.cfg";
-constexpr int kDetachTries = 50;   // 5 s for the unmount to leave the table
+constexpr int kDetachPauses = 50;   // 5 s for the unmount to leave the table
 constexpr useconds_t kDetachPauseUs = 100000;
 constexpr const char* kLogCopyCommand = "cp /tmp/log.txt /tmp/tamvikma1/log.txt";
 
@@ -135,6 +135,24 @@ int isUsbStillMounted(int slot) {
     return isUsbMounted(slot);   // listed, and mounted again, through the shell
 }
 
+namespace {
+
+// 0 once the table no longer lists the slot's mount point, looking again after each of up to
+// `pauses` pauses; -1 when it still does. Logged either way.
+int awaitUnmounted(int slot, int pauses) {
+    for (int pause = 0; listMountTable(slot) != Listing::missing; ++pause) {
+        if (pause == pauses) {
+            logEvt("unmount failed", processId, slot);
+            return -1;
+        }
+        usleep(kDetachPauseUs);
+    }
+    logEvt("unmounted", processId, slot);
+    return 0;
+}
+
+}   // namespace
+
 // The kernel writes a FAT volume's clean flag when the last user of the file system
 // lets it go, in that user's process: once the given-up worker is gone that is the
 // unmount itself, which would then wait with the job until the stick answers or is
@@ -143,15 +161,7 @@ int isUsbStillMounted(int slot) {
 int detachUsb(int slot) {
     logEvt("unmount", processId, slot);
     (void)to_system("umount -l " + mountPointOf(slot) + " &");
-    for (int tries = 0; tries < kDetachTries; ++tries) {
-        if (listMountTable(slot) == Listing::missing) {
-            logEvt("unmounted", processId, slot);
-            return 0;
-        }
-        usleep(kDetachPauseUs);
-    }
-    logEvt("unmount failed", processId, slot);
-    return -1;
+    return awaitUnmounted(slot, kDetachPauses);
 }
 
 int umountUsb(int slot) {
@@ -171,10 +181,5 @@ int umountUsb(int slot) {
         (void)system(kLogCopyCommand);
     }
     (void)to_system("umount -l " + mountPointOf(slot));   // lazy: open files cannot hold it
-    if (listMountTable(slot) != Listing::missing) {
-        logEvt("unmount failed", processId, slot);
-        return -1;
-    }
-    logEvt("unmounted", processId, slot);
-    return 0;
+    return awaitUnmounted(slot, 0);
 }
