@@ -1,7 +1,6 @@
 // The collect's receipt, from the records the workers left of what they read back.
 #include "operations/receipt.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -16,7 +15,7 @@
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
 #include "operations/job_common.h"
-#include "supervisor/base/file_handles.h"
+#include "supervisor/base/file_helpers.h"
 
 namespace {
 
@@ -83,11 +82,7 @@ std::string receiptText(const ReceiptPlace& place, const std::vector<Record>& re
 
 // Writes and syncs the file, then reads it back from the stick.
 bool writeAndReadBack(const std::string& path, const std::string& text) {
-    Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-    bool written = out.fd >= 0 &&
-                   write(out.fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                   fsync(out.fd) == 0;
-    written = close(out.release()) == 0 && written;
+    const bool written = writeSynced(path, text);
     Sha256 sha;
     sha.add(text.data(), text.size());
     if (written && readsBack(path, sha.digest())) return true;

@@ -2,9 +2,9 @@
 // the distribute button is pressed with the master alone; button polling waits
 // until it returns or the appliance reboots.
 //
-// The archive's name and its version text come from the stick: they reach tar and
-// the version file only through shellQuote, so a name such as
-// "dododirezeva_1;reboot;.tar" unpacks that very file and runs nothing else.
+// The archive's name comes from the stick: it reaches tar only through shellQuote,
+// so a name such as "dododirezeva_1;reboot;.tar" unpacks that very file and runs
+// nothing else. Its version text is written to the version file as plain bytes.
 #include "supervisor/self_update.h"
 
 #include <dirent.h>
@@ -163,8 +163,9 @@ bool installFromMaster() {
         return false;
     }
     (void)to_system(kUpdateScript);   // what the update changes is the script's business
-    (void)to_system("rm /dazuzorizizar");
-    (void)to_system("echo " + shellQuote(versionText) + " > /dazuzorizizar");
+    // Recorded whole: a cut while it is written must not leave the board without a
+    // version, which would let any older archive in.
+    (void)replaceFile(kVersionFile, versionText + "\n");
     showDoneSignal();
     (void)to_system("umount /tmp/tamvikma1");
     (void)to_system("reboot");

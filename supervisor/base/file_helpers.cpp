@@ -1,13 +1,16 @@
-// Existence tests (0 means "exists", as access() answers) and folder creation.
+// Existence tests (0 means "exists", as access() answers), folder creation and a file
+// replaced whole.
 #include "supervisor/base/file_helpers.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "supervisor/base/file_handles.h"
 #include "supervisor/base/globals.h"
 #include "supervisor/base/shell_runner.h"
 #include "supervisor/base/text_utils.h"
@@ -24,6 +27,12 @@ std::string parentOf(const std::string& path) {
     size_t parentEnd = slash;
     while (parentEnd > 0 && path[parentEnd - 1] == '/') --parentEnd;
     return parentEnd == 0 ? "/" : path.substr(0, parentEnd);
+}
+
+// The folder's own entry reaches the disk: a rename in it survives a power cut.
+bool syncFolder(const std::string& folder) {
+    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.fd >= 0 && fsync(dir.fd) == 0;
 }
 
 }   // namespace
@@ -63,4 +72,23 @@ int createDir(const std::string& path) {
     }
     logEvt("createDir", processId, result);
     return result;
+}
+
+bool writeSynced(const std::string& path, const std::string& text) {
+    Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    bool written = out.fd >= 0 &&
+                   write(out.fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+                   fsync(out.fd) == 0;
+    return close(out.release()) == 0 && written;
+}
+
+bool replaceFile(const std::string& path, const std::string& text) {
+    const std::string fresh = path + ".new";
+    if (!writeSynced(fresh, text) || rename(fresh.c_str(), path.c_str()) != 0) {
+        printf("%s cannot be replaced.\n", path.c_str());
+        (void)unlink(fresh.c_str());   // a part written stays nowhere
+        return false;
+    }
+    (void)syncFolder(parentOf(path));
+    return true;
 }
