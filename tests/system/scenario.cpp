@@ -254,10 +254,11 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
         files.emplace_back("TAMVIK-OUT/big.bin", alphabet(std::stol(arg) << 20));
     else if (kind == "dir")
         files.emplace_back(arg + "/", "");
-    else if (kind == "slow")   // in TAMVIK-OUT, or in the folder named
-        files.insert(files.end(), {{(arg.empty() ? deep : arg) + "/a/slow.bin", alphabet(2L << 20)},
-                                   {(arg.empty() ? deep : arg) + "/b/after.txt", "after"}});
-    else if (kind == "many") {
+    else if (kind == "slow") {   // in TAMVIK-OUT, or in the folder named
+        const std::string folder = arg.empty() ? deep : arg;
+        files.insert(files.end(), {{folder + "/a/slow.bin", alphabet(2L << 20)},
+                                   {folder + "/b/after.txt", "after"}});
+    } else if (kind == "many") {
         for (int i = 0; i < std::stoi(arg); ++i)
             files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), "");
     } else if (kind == "deep") {
