@@ -46,14 +46,15 @@ ensure_tools() {
   install_packages "${need[@]}"
 }
 
-# The board's cross build and its emulator (sim/build-arm, sim/test-arm), and
-# update-rc.d for the package's start script.
+# The board's cross build and its emulator (sim/build-arm, sim/test-arm),
+# update-rc.d for the package's start script, and systemd for its unit.
 ensure_arm_tools() {
   local need=()
   command -v arm-linux-gnueabihf-g++ >/dev/null 2>&1 || need+=(g++-arm-linux-gnueabihf)
   command -v qemu-arm-static >/dev/null 2>&1 || need+=(qemu-user-static)
   [ -e /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   command -v update-rc.d >/dev/null 2>&1 || need+=(init-system-helpers)
+  [ -x /lib/systemd/systemd ] || need+=(systemd)
   # The board's crypto library, from Debian's armhf packages beside this machine's.
   if [ ! -e /usr/lib/arm-linux-gnueabihf/libcrypto.a ]; then
     need+=(libssl-dev:armhf)
