@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package in a --kernel appliance: installs the daemon and the board's platform, sets up
-# the GPIO lines before the daemon starts once from /, restarts after a death, purges clean; the
-# port helper writes, for sticks plugged port by port, the rules the package ships. With --systemd
-# the same checks run on a board that boots with systemd: this machine's systemd, pid 1 of a
-# namespace of its own, starts the package's unit.
+# the GPIO lines before the daemon starts once from /, restarts after a death and an upgrade,
+# purges clean; the port helper writes, for sticks plugged port by port, the rules the package
+# ships. With --systemd the same checks run on a board that boots with systemd: this machine's
+# systemd, pid 1 of a namespace of its own, starts the package's unit.
 #   sim/appliance --kernel --share build -- tests/package/deb_test.sh DEB [--systemd]
 set -u
 failures=0
@@ -95,6 +95,9 @@ service stop; check "stop" 0 $?
 waitfor count 0; check "no process after stop" 0 $?
 service status >/dev/null; check "status when stopped" 3 $?
 service start && waitfor count 3; check "start again" 0 $?
+old=$(daemons)
+dpkg -i --force-depends "$1" >>/tmp/dpkg.log 2>&1; check "the package again (an upgrade)" 0 $?
+waitfor renewed; check "a new family after the upgrade" 0 $?
 
 dpkg -P stickdup >>/tmp/dpkg.log 2>&1; check "purge" 0 $?
 waitfor count 0; check "no process after purge" 0 $?
