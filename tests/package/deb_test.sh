@@ -37,11 +37,13 @@ else
   mkdir -p /var/lib/dpkg/info /var/lib/dpkg/updates /var/log && : >/var/lib/dpkg/status
 fi
 if [ "${2:-}" = --systemd ]; then
-  # systemd boots in a namespace with /tmp and /proc of its own (it empties /tmp), then the
-  # checks run in there.
+  # systemd boots in a namespace with processes of its own, then the checks run in there. It
+  # would empty /tmp at boot: the overlays' folders are there, and maybe this checkout.
+  mkdir -p /etc/tmpfiles.d
+  ln -s /dev/null /etc/tmpfiles.d/tmp.conf
+  ln -s /dev/null /etc/systemd/system/tmp.mount
   mountpoint -q /sys/fs/cgroup || mount -t cgroup2 cgroup2 /sys/fs/cgroup
-  unshare --pid --fork --mount-proc sh -c \
-    'mount -t tmpfs tmp /tmp && exec env container=appliance /lib/systemd/systemd' \
+  unshare --pid --fork --mount-proc env container=appliance /lib/systemd/systemd \
     >/dev/null 2>&1 &
   waitfor pgrep -x systemd >/dev/null
   pid1=$(pgrep -x systemd)
