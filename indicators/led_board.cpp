@@ -140,16 +140,6 @@ void sendBoardChanges(const BoardFrame& frame) {
         sendPart(sent.expander, expander, expanderCommand(frame));
 }
 
-// The daemon lets its ended children vanish, and system() then cannot tell
-// whether a command succeeded. This process's only children are its own two
-// board commands, which system() waits for; so here the kernel keeps their status.
-void collectCommandStatus() {
-    struct sigaction action;
-    sigaction(SIGCHLD, nullptr, &action);
-    action.sa_flags &= ~SA_NOCLDWAIT;
-    sigaction(SIGCHLD, &action, nullptr);
-}
-
 // Whether the last frame wrote a result pattern. A dismissal writes the ready
 // pattern while this process may be writing the result it read a moment before;
 // the frame after it restores the ready pattern, so no stale result stays lit.
@@ -244,7 +234,7 @@ void optiswitchled() {
 
 void mainhubctrl() {
     logEvt("mainhub", 0, 0);   // the button process's event log, as at start-up
-    collectCommandStatus();
+    keepCommandStatuses();   // its only children are its own board commands, waited for
     attachSegmentUntilItWorks();
     blkFlg = 0;
     for (;;) {

@@ -36,7 +36,7 @@ bool specialVariant() {
 void secondPass(int fn, bool special) {
     for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
         if (cancelRequested()) {
-            honourCancel();
+            honourCancel(deleteStudents, fn);
             return;
         }
         if (sticks[slot] != kPresent) continue;
@@ -60,10 +60,12 @@ int deleteStudents(int fn) {
     firstPass();
     bool special = specialVariant();
     secondPass(fn, special);
-    (void)to_system("rm /tmp/bt3.cmd");   // in both modes, as the runner expects
-    showReadyPattern();
-    (void)isUsbMounted(kMaster);   // the log copy needs the master mounted
+    // The master gets its log copy and is unmounted before the request goes: the
+    // result shows then, and the operator pulls the master as soon as it does.
+    (void)isUsbMounted(kMaster);
     copyLogToMaster();
     (void)umountUsb(kMaster);
+    (void)to_system("rm /tmp/bt3.cmd");   // in both modes, as the runner expects
+    showReadyPattern();
     return 0;
 }

@@ -77,9 +77,13 @@ bool isSpecialEntry(const std::string& entry) {
     return EndsWithOut(entry.c_str()) == 1 && entry.find('/') == std::string::npos;
 }
 
-void emptyFolder(const std::string& path) {
+// Emptied and made again (an absent folder is made); false when anything in it stayed
+// or it could not be made.
+bool emptyFolder(const std::string& path) {
     (void)remove_directory(path);
-    (void)createDir(path);
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) return false;   // the delete stopped short
+    return createDir(path) == 0;
 }
 
 [[noreturn]] void specialBody(int slot, int fn) {
@@ -90,12 +94,20 @@ void emptyFolder(const std::string& path) {
     }
     if (isUsbMounted(slot) == -1) failWorker(slot, kLost, nullptr);
     std::string root = studentRoot(slot);
+    bool emptied = true;
     forEachListEntryOrLog(kTelvoList, [&](const std::string& entry) {
         if (!isSpecialEntry(entry)) return true;
-        emptyFolder(root + "/" + pairStem(entry) + "in");
-        emptyFolder(root + "/" + entry);
+        emptied = emptyFolder(root + "/" + pairStem(entry) + "in") && emptied;
+        emptied = emptyFolder(root + "/" + entry) && emptied;
         return true;
     });
+    // A stick that refuses writes takes the deletes in memory only: done only once
+    // they are on it.
+    if (!emptied || !flushedToStick(root)) {
+        printf("clear: stick %d: its special folders were not emptied\n", slot);
+        (void)umountUsb(slot);
+        failWorker(slot, kFailed, "special folders not emptied");
+    }
     changeLedStatus(slot, kDone);
     (void)umountUsb(slot);
     endWorker(0);

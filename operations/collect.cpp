@@ -294,7 +294,7 @@ Next collectRow(const Run& run, int row) {
 bool secondPass(const Run& run) {
     for (int row = kFirstStudent; row <= kLastStudent; ++row) {
         if (cancelRequested()) {
-            honourCancel();
+            honourCancel(students2master, run.fn);
             return true;
         }
         Next next = collectRow(run, row);

@@ -229,7 +229,7 @@ Next serveStudent(const Plan& plan, int slot) {
 bool secondPass(const Plan& plan) {
     for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
         if (cancelRequested()) {
-            honourCancel();
+            honourCancel(master2students, plan.fn);
             return true;
         }
         Next next = serveStudent(plan, slot);

@@ -36,8 +36,8 @@ void releaseGivenUp(int slot) {
 
 bool cancelRequested() { return fileexist(kCancelFile) == 0; }   // 0 means "exists"
 
-void honourCancel() {
-    (void)resetDuplicator();
+void honourCancel(int (*running)(int fn), int fn) {
+    dropOtherRequests(running, fn);
     (void)to_system("rm /tmp/bt4.cmd");
 }
 

@@ -50,8 +50,10 @@ void releaseGivenUp(int slot);
 // The operator asked for a cancel ("/tmp/bt4.cmd" exists).
 bool cancelRequested();
 
-// Honours a cancel between sticks: reset, drop the request.
-void honourCancel();
+// Honours a cancel between sticks: drops every other request and the cancel itself.
+// The running job's own request and the ready pattern wait for its end, so the
+// result cannot show while the job still writes to the master.
+void honourCancel(int (*running)(int fn), int fn);
 
 // Reads a list file (/replist, /tmp/repTelvo.txt) as every reader does: 150-byte
 // pieces, each trimmed of white space at both ends. visit returns false to stop.

@@ -19,8 +19,14 @@ const JobFile kJobs[kJobCount] = {
 };
 
 int resetDuplicator() {
-    for (const JobFile& request : kJobs)
-        if (fileexist(request.path) == 0) (void)to_system(request.removeCommand);
+    dropOtherRequests(nullptr, 0);
     showReadyPattern();
     return 0;
+}
+
+void dropOtherRequests(int (*running)(int fn), int fn) {
+    for (const JobFile& request : kJobs) {
+        const bool own = request.job == running && request.fn == fn;
+        if (!own && fileexist(request.path) == 0) (void)to_system(request.removeCommand);
+    }
 }

@@ -15,3 +15,6 @@ extern const JobFile kJobs[kJobCount];
 
 // Removes every pending request file and shows the ready pattern.
 int resetDuplicator();
+// Removes every request file but the running job's own (its job and mode): that one
+// goes when the job has finished with the master, and the result shows only then.
+void dropOtherRequests(int (*running)(int fn), int fn);

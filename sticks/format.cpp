@@ -80,13 +80,6 @@ bool visibleEntryLeft(const std::string& root) {
     return left;
 }
 
-// Writes out what the delete changed, so a stick that refuses writes is caught
-// here and not reported as emptied.
-bool flushedToStick(const std::string& root) {
-    Fd dir{open(root.c_str(), O_RDONLY | O_DIRECTORY)};
-    return dir.fd >= 0 && syncfs(dir.fd) == 0;
-}
-
 // Sizes that are not formatted are emptied instead; hidden entries at the root
 // stay. -1 when the stick cannot be mounted or keeps content.
 int clearContent(int slot) {
@@ -202,4 +195,9 @@ void remove_directory3(const std::string& path) {
     // * it leaves names beginning with "." alone.
     (void)to_system("rm -r -f " + shellQuote(path) + "*");
     logEvt("remove_directory3", kEventProcess, 0);
+}
+
+bool flushedToStick(const std::string& root) {
+    Fd dir{open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    return dir.fd >= 0 && syncfs(dir.fd) == 0;
 }

@@ -7,6 +7,9 @@
 // the volume serial as it was, or the content could not be deleted.
 int formatUSB(int slot, int fn, const char* label);
 void remove_directory3(const std::string& path);
+// Writes out what a delete changed on the stick mounted at root: false when the stick
+// refuses it, so such a stick is never reported as emptied.
+bool flushedToStick(const std::string& root);
 
 // A student stick's node: partIndex 0 the whole device ("/dev/tmvl3-part"), else that partition.
 std::string studentNode(int slot, int partIndex);

@@ -80,14 +80,17 @@ std::string findArchiveName(bool& listed) {
     return "";
 }
 
-// Unpacks the archive and tells whether it yielded the update script. Judged by the
-// script's presence, not by tar's status: with SA_NOCLDWAIT the shell's status is
-// lost. A script left from an earlier unpack is removed first, so a failed unpack
-// cannot run it.
+// Unpacks the archive and tells whether it yielded the update script. An archive cut
+// short (a copy onto the stick that ended early, a stick pulled mid-unpack) may still
+// yield the script, which would then install a part of the update: only a whole
+// unpack counts. A script left from an earlier unpack is removed first.
 bool unpackArchive(const std::string& archivePath) {
     (void)createDir(kWorkFolder);
     (void)unlink(kUpdateScript);   // absent is fine
-    (void)to_system("tar -xvf " + shellQuote(archivePath) + " -C /tmp/update/ ");
+    if (!commandSucceeds("tar -xvf " + shellQuote(archivePath) + " -C /tmp/update/ ")) {
+        printf("update: %s could not be unpacked whole.\n", archivePath.c_str());
+        return false;
+    }
     if (fileexist(kUpdateScript) != 0) {
         printf("update: %s holds no ruzedirevora.sh.\n", archivePath.c_str());
         return false;
@@ -162,7 +165,13 @@ bool installFromMaster() {
         showReadyPattern();
         return false;
     }
-    (void)to_system(kUpdateScript);   // what the update changes is the script's business
+    // What the update changes is the script's business; a script that fails has not
+    // updated the appliance, which then records nothing and does not reboot.
+    if (!commandSucceeds(kUpdateScript)) {
+        printf("update: ruzedirevora.sh failed; the version stays as it was.\n");
+        showReadyPattern();
+        return false;
+    }
     // Recorded whole: a cut while it is written must not leave the board without a
     // version, which would let any older archive in.
     (void)replaceFile(kVersionFile, versionText + "\n");

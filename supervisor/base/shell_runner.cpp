@@ -3,6 +3,7 @@
 #include "supervisor/base/shell_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,4 +142,29 @@ int to_system(const std::string& cmd) {
     const int verdict = checkLogLastLine(cmd);
     logEvt(eventText, processId, status);
     return verdict == -2 ? -2 : status;
+}
+
+void keepCommandStatuses() {
+    struct sigaction action;
+    sigaction(SIGCHLD, nullptr, &action);
+    action.sa_flags &= ~SA_NOCLDWAIT;
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
+// The child's answer travels through a pipe: its own exit status vanishes with it.
+bool commandSucceeds(const std::string& cmd) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    Fd reader{fds[0]}, writer{fds[1]};
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        keepCommandStatuses();
+        const char answer = to_system(cmd) == 0 ? '1' : '0';
+        (void)!write(writer.fd, &answer, 1);
+        _exit(0);
+    }
+    writer.reset(-1);   // the child's end only: a child that dies unanswered reads as failure
+    char answer = '0';
+    return read(reader.fd, &answer, 1) == 1 && answer == '1';
 }

@@ -265,13 +265,17 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
     } else if (kind == "deep") {
         for (int i = 0; i < std::stoi(arg); ++i) deep += "/d";
         files.emplace_back(deep + "/bottom.txt", "bottom");
-    } else if (kind == "update") {   // an archive whose script leaves a trace, as the self-update
-                                     // unpacks it
-        EXPECT_EQ(
-            system("mkdir -p /tmp/pkg && printf '#!/bin/sh\\necho updated >> /tmp/update-trace\\n' "
-                   "> /tmp/pkg/ruzedirevora.sh && chmod 755 /tmp/pkg/ruzedirevora.sh && "
-                   "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh"),
-            0);
+    } else if (kind == "update" || kind == "cutupdate" || kind == "badupdate") {
+        // An archive whose script leaves a trace, then a payload; cut: ends inside the
+        // payload, its script whole; bad: a script that fails.
+        const std::string script = "#!/bin/sh\\necho updated >> /tmp/update-trace\\n" +
+                                   std::string(kind[0] == 'b' ? "exit 3\\n" : "");
+        const std::string make =
+            "mkdir -p /tmp/pkg && printf '" + script + "' > /tmp/pkg/ruzedirevora.sh && " +
+            "chmod 755 /tmp/pkg/ruzedirevora.sh && head -c 16384 /dev/zero > /tmp/pkg/payload && " +
+            "tar -cf /tmp/pkg.tar -C /tmp/pkg ruzedirevora.sh payload" +
+            (kind[0] == 'c' ? " && truncate -s 10240 /tmp/pkg.tar" : "");
+        EXPECT_EQ(system(make.c_str()), 0);
         files.emplace_back(arg, sim::readFile("/tmp/pkg.tar"));
     } else if (!kContent.count(kind))
         return false;
@@ -527,6 +531,23 @@ void press(const Job& job) {
     sim::releaseButton(kShift);   // within the panel's 2 s pause: no cancel
 }
 
+// What the operation process ran after the job first removed its request: the result
+// shows from then on, so only the runner's own removal of it may follow.
+std::string ranAfterResult(int job) {
+    const std::string events = sim::readFile("/tmp/logC.txt"), rm = "to_system rm " + jobFile(job);
+    std::istringstream lines(events.substr(std::min(gEventStart, events.size())));
+    std::string late;
+    bool shown = false;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("= to_system ");
+        if (at == npos) continue;
+        const bool removal = line.compare(at + 2, npos, rm) == 0;
+        if (shown && !removal) late += " " + line.substr(at + 12);
+        shown = shown || removal;
+    }
+    return late;
+}
+
 // A pattern that holds for eight LED frames (1.2 s) is steady; a blinking one
 // shows the job's LEDs dark in some frame.
 bool resultShows(const std::string& leds, bool blinking) {
@@ -771,6 +792,9 @@ TEST_P(Scenario, Row) {
         },
         kStep))
         << "a stick stayed mounted or the job never ended: " << sim::readFile("/proc/mounts");
+    if (job.number) {
+        EXPECT_EQ(ranAfterResult(job.number), "") << "run after the result showed";
+    }
     // A worker stuck in I/O on a stick that does not answer cannot end, and holds its files on the
     // other stick until the kernel lets it go: no stick is judged then.
     const bool stuck = std::any_of(sticks.begin(), sticks.end(),
