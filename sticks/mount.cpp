@@ -76,7 +76,11 @@ std::string mountCommand(int slot) {
     const std::string node =
         slot > 0 ? "/dev/tmvl" + std::to_string(slot) + "-part" : std::string("/dev/tmvm1-part");
     const std::string numbered = part != 0 ? node + std::to_string(part) : node;
-    return "mount -o utf8 " + numbered + " " + mountPointOf(slot);
+    // A stick is data only. Its file system may be one that holds links and device
+    // nodes (UDF takes these options as FAT does): the appliance never follows a link
+    // there (the log copy would write through it as root), opens a node there, or runs
+    // or trusts a program there.
+    return "mount -o utf8,nosymfollow,nodev,nosuid,noexec " + numbered + " " + mountPointOf(slot);
 }
 
 }   // namespace

@@ -35,7 +35,7 @@ shows 60 'slot 2: hung: done'
 keys d
 shows 120 'means: distribute running'
 shows 120 ' 0 +3 working'
-shows 120 '^mount -o utf8 /dev/tmvl2-part1 /tmp/tamvikel2'
+shows 120 '^mount -o utf8,nosymfollow,nodev,nosuid,noexec /dev/tmvl2-part1 /tmp/tamvikel2'
 keys p
 shows 300 'distribute finished: a stick FAILED'
 shows 10 ' 2 +5 LOST +pulled'

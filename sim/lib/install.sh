@@ -7,7 +7,7 @@
 readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
   qemu-system-x86_64:qemu-system-x86 cpio:cpio xz:xz-utils flock:util-linux udevadm:udev
   i2cset:i2c-tools nbdkit:nbdkit
-  modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools losetup:mount blkid:util-linux
+  modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools mkudffs:udftools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 
 # Installs the packages named, if any (as root; otherwise says what is missing).

@@ -8,9 +8,11 @@
 
 # Modules loaded at boot, before anything else runs: the shared folders (virtio,
 # 9p), the job's consoles, the sticks (loop, device-mapper and its fault targets,
-# FAT and its character sets, USB storage), the LED expander (i2c-stub), overlays.
+# FAT and its character sets, UDF for a hostile stick with links, USB storage), the LED
+# expander (i2c-stub), overlays.
 readonly SIM_MODULES="virtio_pci 9pnet_virtio 9p virtio_console loop dm-mod dm-flakey dm-delay
-  fat vfat nls_cp437 nls_ascii nls_iso8859-1 nls_utf8 xhci-pci usb-storage sd_mod i2c-stub i2c-dev overlay"
+  fat vfat nls_cp437 nls_ascii nls_iso8859-1 nls_utf8 udf xhci-pci usb-storage sd_mod i2c-stub
+  i2c-dev overlay"
 
 sim_cache_dir() { echo "${STICKDUP_SIM_CACHE:-$repo/build-sim}"; }
 

@@ -152,7 +152,10 @@ struct PrivateMount {
     explicit PrivateMount(int slot) {
         const std::string device = fsDevice(slot), dir = "/sim/mnt/" + std::to_string(slot);
         (void)mkdir(dir.c_str(), 0755);
-        if (!device.empty() && mount(device.c_str(), dir.c_str(), "vfat", 0, "utf8") == 0)
+        const auto mounts = [&](const char* type) {
+            return mount(device.c_str(), dir.c_str(), type, 0, "utf8") == 0;
+        };
+        if (!device.empty() && (mounts("vfat") || mounts("udf")))
             root = dir;
         else
             ADD_FAILURE() << "cannot mount stick " << slot << " (" << device
@@ -164,6 +167,17 @@ struct PrivateMount {
     }
     std::string root;
 };
+
+// The stick's file system made again as UDF, which holds links: its log.txt a link to an
+// appliance file that a daemon following it would overwrite.
+bool makeUdf(int slot) {
+    const std::string made = "mkudffs --utf8 --media-type=hd " + fsDevice(slot) + " >/dev/null";
+    if (system(made.c_str()) != 0 || !sim::writeFile("/tmp/victim.txt", "appliance file")) {
+        return false;
+    }
+    const PrivateMount m(slot);
+    return !m.root.empty() && symlink("/tmp/victim.txt", (m.root + "/log.txt").c_str()) == 0;
+}
 
 // Writes each file whole on the stick, its folders first ("a/b/" makes folders only).
 bool putFiles(int slot, const Files& files) {
@@ -295,7 +309,7 @@ std::pair<int, int> slots(const std::string& text) {
 
 struct Stick {
     int slot;
-    bool nofs, slow, kept;
+    bool nofs, slow, kept, udf;
     Files files;
     std::vector<std::string> plug;
     int sizeMiB = 64;
@@ -303,7 +317,7 @@ struct Stick {
 
 // A stick as the table's header describes it, e.g. "3=64,label:CLASS A,work".
 Stick parseStick(int slot, const std::string& text) {
-    Stick stick{slot, false, false, false, {}, {"plug", std::to_string(slot)}};
+    Stick stick{slot, false, false, false, false, {}, {"plug", std::to_string(slot)}};
     std::vector<std::string>& plug = stick.plug;   // the stick tool's arguments
     const size_t eq = text.find('=');
     for (const std::string& item : split(eq == npos ? "" : text.substr(eq + 1), ',')) {
@@ -312,6 +326,7 @@ Stick parseStick(int slot, const std::string& text) {
                           arg = colon == npos ? "" : unescape(item.substr(colon + 1));
         stick.nofs = stick.nofs || kind == "nofs";
         stick.kept = stick.kept || kind == "kept";
+        stick.udf = stick.udf || kind == "udf";
         if (isdigit(static_cast<unsigned char>(kind[0]))) {
             stick.sizeMiB = std::stoi(kind);
             plug.insert(plug.end(), {"--size", std::to_string(stick.sizeMiB * 1024)});
@@ -322,6 +337,8 @@ Stick parseStick(int slot, const std::string& text) {
             if (kind == "lossy") plug.push_back("--lose");
         } else if (kind == "part0") {
             plug.insert(plug.end(), {"--part", "0"});
+        } else if (kind == "udf") {
+            continue;   // made once the stick is plugged
         } else if (kind == "nofs" || kind == "kept") {
             plug.push_back("--" + kind);
         } else {
@@ -717,6 +734,7 @@ TEST_P(Scenario, Row) {
     for (Stick& s : sticks) {
         ASSERT_TRUE(sim::stick(s.plug));
         if (s.nofs) continue;
+        ASSERT_TRUE(!s.udf || makeUdf(s.slot)) << "stick " << s.slot << " not made UDF";
         ASSERT_TRUE(putFiles(s.slot, s.files));
         // A kept stick may not mount (the cut came mid-format): what it held is in the saved sums.
         before[s.slot] = s.kept ? Sums{} : stickSums(s.slot);
