@@ -135,42 +135,41 @@ long long installedVersion() {
 
 namespace {
 
-// Installs the archive on the mounted master; true once the appliance reboots.
-bool installFromMaster() {
+// How an attempt on the mounted master ended.
+enum class UpdateEnd { rebooted, declined, unlistable };
+
+// Installs the archive on the mounted master. Every way out but a reboot leaves the
+// result to the caller, which shows it only once the master is released.
+UpdateEnd installFromMaster() {
     bool listed = false;
     const std::string name = findArchiveName(listed);
     if (!listed) {
         printf("update: cannot list %s.\n", kMasterRoot);
-        return false;   // the four LEDs stay lit
+        return UpdateEnd::unlistable;
     }
     const std::string versionText = archiveVersionText(name);
     const long long version = versionNumber(versionText);
     if (name.empty() || version == 0) {
-        showReadyPattern();
-        return false;
+        return UpdateEnd::declined;
     }
     // The same version is applied again; only an older archive is ignored.
     if (installedVersion() > version) {
         printf("update: %s is older than the installed version.\n", name.c_str());
-        showReadyPattern();
-        return false;
+        return UpdateEnd::declined;
     }
     const std::string archivePath = kMasterRoot + name;
     if (fileexist(archivePath) != 0) {
         printf("update: %s is gone.\n", archivePath.c_str());
-        showReadyPattern();
-        return false;
+        return UpdateEnd::declined;
     }
     if (!unpackArchive(archivePath)) {
-        showReadyPattern();
-        return false;
+        return UpdateEnd::declined;
     }
     // What the update changes is the script's business; a script that fails has not
     // updated the appliance, which then records nothing and does not reboot.
     if (!commandSucceeds(kUpdateScript)) {
         printf("update: ruzedirevora.sh failed; the version stays as it was.\n");
-        showReadyPattern();
-        return false;
+        return UpdateEnd::declined;
     }
     // Recorded whole: a cut while it is written must not leave the board without a
     // version, which would let any older archive in.
@@ -179,7 +178,7 @@ bool installFromMaster() {
     (void)to_system("umount /tmp/tamvikma1");
     (void)to_system("reboot");
     showReadyPattern();
-    return true;
+    return UpdateEnd::rebooted;
 }
 
 }   // namespace
@@ -192,7 +191,11 @@ void updateDup() {
         showReadyPattern();
         return;
     }
+    const UpdateEnd end = installFromMaster();
+    if (end == UpdateEnd::rebooted) return;
     // A master left mounted would outlive the stick: the next one plugged, the
-    // update stick among them, would be read through the old mount.
-    if (!installFromMaster()) (void)umountUsb(kMasterSlot);
+    // update stick among them, would be read through the old mount. The result shows
+    // after the release: a master pulled at the ready pattern must be clean.
+    (void)umountUsb(kMasterSlot);
+    if (end == UpdateEnd::declined) showReadyPattern();   // unlistable: the four stay lit
 }
