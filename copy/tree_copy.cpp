@@ -118,6 +118,26 @@ int copyWithAttempts(const std::string& source, const std::string& destination, 
     return kFileFailed;
 }
 
+// The next entry of a folder, nullptr at its end. The file system skips a folder
+// block the stick cannot read, or ends the listing there, and tells the reader
+// nothing: only the stick's error count shows that the listing is not whole.
+const dirent* nextEntry(DIR* folder, int srcStick, bool& whole) {
+    const long errorsBefore = ioErrorCount(srcStick);
+    errno = 0;
+    const dirent* entry = readdir(folder);
+    whole = errno == 0 && ioErrorCount(srcStick) == errorsBefore;
+    return entry;
+}
+
+// A folder that could not be listed whole: its files that went unseen would be
+// missing from a copy reported done. Which stick went decides, as for a file.
+int listingFailed(const std::string& folder, int srcStick, int dstStick) {
+    printf("cannot list %s whole\n", folder.c_str());
+    awaitNodeLoss(srcStick, dstStick);
+    const int lost = checkSticks(srcStick, dstStick, false);
+    return lost != 0 ? lost : kFileFailed;
+}
+
 struct CopyJob {
     int copyMode;
     int srcStick;
@@ -257,14 +277,16 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
     }
     if (!S_ISDIR(st.st_mode)) return 0;
     Dir listing(opendir(source.c_str()));
-    if (!listing) return 0;
+    if (!listing) return listingFailed(source, srcStick, dstStick);
 
     CopyJob job{copyMode, srcStick, dstStick, audioOnly};
     // Entries in the order the listing gives them; a negative result of any level
     // stops the copy and comes back unchanged through every level above.
-    while (const dirent* entry = readdir(listing.get())) {
+    bool whole = true;
+    while (const dirent* entry = nextEntry(listing.get(), srcStick, whole)) {
+        if (!whole) break;
         int result = copyEntry(job, entry->d_name, source, destination);
         if (result < 0) return result;
     }
-    return 0;
+    return whole ? 0 : listingFailed(source, srcStick, dstStick);
 }

@@ -2,6 +2,8 @@
 // nodes are made by the platform's device manager; we only test that they exist.
 #include "sticks/detection.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "supervisor/base/file_handles.h"
 #include "supervisor/base/file_helpers.h"
 #include "supervisor/base/globals.h"
 #include "supervisor/base/shell_runner.h"
@@ -90,6 +93,17 @@ std::string detectionLines(int slot) {
 }
 
 bool nodeGone(int slot) { return fileexist(chosenNode(slot)) != 0; }
+
+long ioErrorCount(int slot) {
+    struct stat node {};
+    if (stat(boardNodes(slot)[0].c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return -1;
+    const std::string path = "/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
+                             std::to_string(minor(node.st_rdev)) + "/device/ioerr_cnt";
+    File counter(fopen(path.c_str(), "r"));
+    unsigned long count = 0;   // written as hexadecimal, "0x2"
+    if (!counter || fscanf(counter.get(), "%lx", &count) != 1) return -1;
+    return static_cast<long>(count);
+}
 
 int isUsbDetected(int slot) {
     const std::string node = chosenNode(slot);

@@ -135,6 +135,24 @@ std::string blkidOf(int slot, const std::string& key) {
     return value;
 }
 
+// The sector of the stick's device that holds the folder entry of a file named in 8.3 capitals
+// ("f50" is stored as "F50" and eleven bytes, blank-padded); -1 when none does.
+long entrySector(int slot, const std::string& path) {
+    std::string entry = path.substr(path.rfind('/') + 1);
+    for (char& c : entry) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    entry.resize(11, ' ');
+    std::string disk = fsDevice(slot);   // the partition's disk: /dev/sdb1 lies on /dev/sdb
+    while (!disk.empty() && isdigit(static_cast<unsigned char>(disk.back()))) disk.pop_back();
+    std::ifstream device(disk, std::ios::binary);
+    std::string chunk(1 << 16, '\0');
+    for (long at = 0; device.read(chunk.data(), chunk.size()) || device.gcount() > 0;) {
+        for (long i = 0; i + 11 <= device.gcount(); i += 32)
+            if (chunk.compare(i, 11, entry) == 0) return (at + i) / 512;
+        at += device.gcount();
+    }
+    return -1;
+}
+
 // A file system the kernel still holds after its lazy unmount (a file of it was open): its last
 // writes and its clean flag are yet to come, and a stick pulled now is damaged.
 bool stillHeld(int slot) {
@@ -383,7 +401,8 @@ struct Fault {
     long gone = 0;
     std::string proof;
 };
-const std::string kStickFaults = " pull break replug plug hang failwrites slow stall flaky ";
+const std::string kStickFaults =
+    " pull break replug plug hang failwrites slow stall flaky badread ";
 bool stickFault(const Fault& f) { return kStickFaults.find(" " + f.what[0] + " ") != npos; }
 // A fault that takes the stick away: the kernel's log proves it.
 bool unplugs(const Fault& f) {
@@ -445,6 +464,10 @@ void strike(Fault& f, int job) {
         EXPECT_TRUE(sim::stick({"failafter", f.what[1], "0"}));
         std::this_thread::sleep_for(150ms);
         EXPECT_TRUE(sim::stick({"pull", f.what[1]}));
+    } else if (kind == "badread") {   // the folder that lists the file loses a sector
+        const long sector = entrySector(std::stoi(f.what[1]), f.what.at(2));
+        ASSERT_GE(sector, 0) << "no folder entry of " << f.what[2];
+        EXPECT_TRUE(sim::stick({"badsector", f.what[1], std::to_string(sector)}));
     } else if (stickFault(f) || kind == "resume")
         EXPECT_TRUE(sim::stick(f.what));
     else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
@@ -830,8 +853,9 @@ TEST_P(Scenario, Row) {
         for (auto [slot, to] = slots(pair); slot <= to; ++slot)
             expected += std::to_string(slot) + pair.substr(pair.find('=')) + " ";
     bool failure = false;
+    std::map<int, int> ended;   // the words the job left: a dismissal gives way to the presence
     for (int slot = 0; slot <= 16; ++slot) {
-        const int w = sim::word(slot);
+        const int w = ended[slot] = sim::word(slot);
         if (w) observed += std::to_string(slot) + "=" + std::to_string(w) + " ";
         failure = failure || w == 5 || w == 6 || w == 7;
     }
@@ -855,7 +879,8 @@ TEST_P(Scenario, Row) {
                                                      {"pull", "replug"},
                                                      {"break", "replug"},
                                                      {"stall", "replug"},
-                                                     {"flaky", "steady"}};
+                                                     {"flaky", "steady"},
+                                                     {"badread", "steady"}};
     for (const Fault& f : faults) {
         if (wake.count(f.what[0])) {
             EXPECT_TRUE(sim::stick({wake.at(f.what[0]), f.what.at(1)}));
@@ -881,7 +906,7 @@ TEST_P(Scenario, Row) {
             broken += damage(sums, after[slot],
                              slot ? std::vector<std::string>{}
                                   : std::vector<std::string>{"TAMVIK-IN/", "TELVO/"});
-            if (slot && sim::word(slot) == 4)
+            if (slot && ended[slot] == 4)
                 broken += missing(sums, sources(sums, job.shift, ""), after[0],
                                   "UE" + std::to_string(slot));
         }
@@ -891,7 +916,7 @@ TEST_P(Scenario, Row) {
             if (!slot || job.button != kDistribute) continue;
             if (!job.shift)
                 broken += damage(sums, after[slot], {"TAMVIK-IN/", "Maths-in/", "Phys-in/"});
-            if (sim::word(slot) == 4)
+            if (ended[slot] == 4)
                 broken +=
                     missing(before[0], sources(before[0], job.shift, subjects), after[slot], "");
         }
@@ -899,7 +924,7 @@ TEST_P(Scenario, Row) {
     if (job.button == kClear) {
         const std::vector<std::string> folders = clearedFolders(before);
         for (const Stick& st : sticks)
-            if (st.slot && !st.nofs && sim::word(st.slot) == 4)
+            if (st.slot && !st.nofs && ended[st.slot] == 4)
                 broken += clearedWrong(job.shift, folders, st.sizeMiB >= 90, before[st.slot],
                                        after[st.slot], volumes[st.slot], volumeOf(st.slot));
     }
