@@ -103,6 +103,13 @@ void awaitNodeLoss(int srcStick, int dstStick) {
     }
 }
 
+// After a failed read or write: -1 when the source stick went, -2 when the
+// destination went, 0 when both are still there.
+int stickThatWent(int srcStick, int dstStick, bool print) {
+    awaitNodeLoss(srcStick, dstStick);
+    return checkSticks(srcStick, dstStick, print);
+}
+
 // Up to three attempts per file. After a failure, find out which stick went away
 // (-1 source, -2 destination); both still there after the third attempt: -3.
 int copyWithAttempts(const std::string& source, const std::string& destination, int copyMode,
@@ -110,9 +117,7 @@ int copyWithAttempts(const std::string& source, const std::string& destination, 
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         int result = copier_fichier(source, destination);
         if (result == 0 || result == kCancelled) return result;
-        awaitNodeLoss(srcStick, dstStick);
-        bool print = copyMode == 1 && attempt == 1;
-        int lost = checkSticks(srcStick, dstStick, print);
+        int lost = stickThatWent(srcStick, dstStick, copyMode == 1 && attempt == 1);
         if (lost != 0) return lost;
     }
     return kFileFailed;
@@ -120,12 +125,13 @@ int copyWithAttempts(const std::string& source, const std::string& destination, 
 
 // The next entry of a folder, nullptr at its end. The file system skips a folder
 // block the stick cannot read, or ends the listing there, and tells the reader
-// nothing: only the stick's error count shows that the listing is not whole.
-const dirent* nextEntry(DIR* folder, int srcStick, bool& whole) {
-    const long errorsBefore = ioErrorCount(srcStick);
+// nothing: only the stick's error count (read at counter) shows that the listing
+// is not whole.
+const dirent* nextEntry(DIR* folder, const std::string& counter, bool& whole) {
+    const long errorsBefore = ioErrorCount(counter);
     errno = 0;
     const dirent* entry = readdir(folder);
-    whole = errno == 0 && ioErrorCount(srcStick) == errorsBefore;
+    whole = errno == 0 && ioErrorCount(counter) == errorsBefore;
     return entry;
 }
 
@@ -133,8 +139,7 @@ const dirent* nextEntry(DIR* folder, int srcStick, bool& whole) {
 // missing from a copy reported done. Which stick went decides, as for a file.
 int listingFailed(const std::string& folder, int srcStick, int dstStick) {
     printf("cannot list %s whole\n", folder.c_str());
-    awaitNodeLoss(srcStick, dstStick);
-    const int lost = checkSticks(srcStick, dstStick, false);
+    const int lost = stickThatWent(srcStick, dstStick, false);
     return lost != 0 ? lost : kFileFailed;
 }
 
@@ -282,8 +287,9 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
     CopyJob job{copyMode, srcStick, dstStick, audioOnly};
     // Entries in the order the listing gives them; a negative result of any level
     // stops the copy and comes back unchanged through every level above.
+    const std::string counter = ioErrorCounter(srcStick);
     bool whole = true;
-    while (const dirent* entry = nextEntry(listing.get(), srcStick, whole)) {
+    while (const dirent* entry = nextEntry(listing.get(), counter, whole)) {
         if (!whole) break;
         int result = copyEntry(job, entry->d_name, source, destination);
         if (result < 0) return result;

@@ -94,11 +94,15 @@ std::string detectionLines(int slot) {
 
 bool nodeGone(int slot) { return fileexist(chosenNode(slot)) != 0; }
 
-long ioErrorCount(int slot) {
+std::string ioErrorCounter(int slot) {
     struct stat node {};
-    if (stat(boardNodes(slot)[0].c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return -1;
-    const std::string path = "/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
-                             std::to_string(minor(node.st_rdev)) + "/device/ioerr_cnt";
+    if (stat(boardNodes(slot)[0].c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return "";
+    return "/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
+           std::to_string(minor(node.st_rdev)) + "/device/ioerr_cnt";
+}
+
+long ioErrorCount(const std::string& path) {
+    if (path.empty()) return -1;
     File counter(fopen(path.c_str(), "r"));
     unsigned long count = 0;   // written as hexadecimal, "0x2"
     if (!counter || fscanf(counter.get(), "%lx", &count) != 1) return -1;

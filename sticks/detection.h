@@ -7,9 +7,11 @@ int selectPart(int slot);
 int isUsbDetected(int slot);
 // True when the node of the slot's chosen partition is not there (the stick went).
 bool nodeGone(int slot);
-// How many commands the slot's stick has answered with an error since it was plugged
-// (the kernel's count for the device); -1 when it cannot be read.
-long ioErrorCount(int slot);
+// Where the kernel keeps the count of commands the slot's stick has answered with
+// an error since it was plugged; empty when the stick is not there.
+std::string ioErrorCounter(int slot);
+// The count kept at that place; -1 when it cannot be read (the stick went).
+long ioErrorCount(const std::string& counter);
 // The console lines isUsbDetected prints for the slot.
 std::string detectionLines(int slot);
 // Appends the student's volume label to the text in label, never writing more

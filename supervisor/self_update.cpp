@@ -149,9 +149,7 @@ UpdateEnd installFromMaster() {
     }
     const std::string versionText = archiveVersionText(name);
     const long long version = versionNumber(versionText);
-    if (name.empty() || version == 0) {
-        return UpdateEnd::declined;
-    }
+    if (name.empty() || version == 0) return UpdateEnd::declined;
     // The same version is applied again; only an older archive is ignored.
     if (installedVersion() > version) {
         printf("update: %s is older than the installed version.\n", name.c_str());
@@ -162,9 +160,7 @@ UpdateEnd installFromMaster() {
         printf("update: %s is gone.\n", archivePath.c_str());
         return UpdateEnd::declined;
     }
-    if (!unpackArchive(archivePath)) {
-        return UpdateEnd::declined;
-    }
+    if (!unpackArchive(archivePath)) return UpdateEnd::declined;
     // What the update changes is the script's business; a script that fails has not
     // updated the appliance, which then records nothing and does not reboot.
     if (!commandSucceeds(kUpdateScript)) {
