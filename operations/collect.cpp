@@ -94,7 +94,9 @@ uint64_t measureSpecial(int slot) {
 }
 
 // Plain folder mode: the /replist folders, the root's listed audio files when none
-// of them exists on the stick, and TAMVIK-OUT.
+// of them exists on the stick, and TAMVIK-OUT. Without the list the worker leaves
+// the root's recordings where they are, so they are not counted either: a student
+// with nothing else would be shown done with nothing collected.
 uint64_t measurePlain(const Run& run, int slot) {
     std::string root = studentRoot(slot);
     if (checkTamvikDirs(root) == -1) {
@@ -103,7 +105,7 @@ uint64_t measurePlain(const Run& run, int slot) {
     }
     uint64_t size = 0;
     bool noneFound = true;
-    forEachListEntryOrLog(kRepList, [&](const std::string& entry) {
+    const bool listed = forEachListEntryOrLog(kRepList, [&](const std::string& entry) {
         std::string path = root + "/" + entry;
         if (direxist(path) == 0) noneFound = false;
         size += duwav(path, 0);
@@ -112,7 +114,7 @@ uint64_t measurePlain(const Run& run, int slot) {
         return true;
     });
     std::string rootDir = root + "/";
-    if (noneFound && direxist(rootDir) == 0) {
+    if (listed && noneFound && direxist(rootDir) == 0) {
         size += duwav(rootDir, 1);
         printf("fgets replist: %s - %" PRIu64 "\n", rootDir.c_str(), size);
     }

@@ -51,9 +51,11 @@ bool forEachListEntry(const char* listPath, const std::function<bool(const std::
     return true;
 }
 
-void forEachListEntryOrLog(const char* listPath,
+bool forEachListEntryOrLog(const char* listPath,
                            const std::function<bool(const std::string&)>& visit) {
-    if (!forEachListEntry(listPath, visit)) logEvt(kNoRepList, processId, -1);
+    if (forEachListEntry(listPath, visit)) return true;
+    logEvt(kNoRepList, processId, -1);
+    return false;
 }
 
 bool specialFolderCheck() {

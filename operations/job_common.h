@@ -61,7 +61,7 @@ void honourCancel(int (*running)(int fn), int fn);
 bool forEachListEntry(const char* listPath, const std::function<bool(const std::string&)>& visit);
 
 // The same, but logs "no rep list" when the list cannot be opened.
-void forEachListEntryOrLog(const char* listPath,
+bool forEachListEntryOrLog(const char* listPath,
                            const std::function<bool(const std::string&)>& visit);
 
 // With the master mounted: when it carries TELVO, rebuilds the special-folder list

@@ -484,7 +484,10 @@ void strike(Fault& f, int job) {
     else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc)
             << (f.what.size() > 2 ? unescape(f.what[2]) : "");
-    else if (kind == "fill")   // until the stick is full: the copy meets a full stick
+    else if (kind == "remove") {   // an appliance file that was there goes: remove /replist
+        std::error_code error;
+        EXPECT_TRUE(std::filesystem::remove(f.what.at(1), error)) << f.what[1] << " was not there";
+    } else if (kind == "fill")   // until the stick is full: the copy meets a full stick
         EXPECT_NE(
             system(
                 ("/sim/bin/stick put " + f.what[1] + " filler.bin </dev/zero 2>/dev/null").c_str()),
