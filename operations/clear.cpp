@@ -28,9 +28,10 @@ void firstPass() {
 }
 
 // Runs in both modes, so the special-folder list always matches the master in place.
-bool specialVariant() {
+bool specialVariant(bool& unservable) {
+    unservable = false;
     if (isUsbMounted(kMaster) == -1) return false;
-    return specialFolderCheck();
+    return specialFolderCheck(unservable);
 }
 
 void secondPass(int fn, bool special) {
@@ -58,8 +59,14 @@ using namespace jobs;
 
 int deleteStudents(int fn) {
     firstPass();
-    bool special = specialVariant();
-    secondPass(fn, special);
+    bool unservable = false;
+    bool special = specialVariant(unservable);
+    // Whole-stick mode formats every stick whatever the master holds.
+    if (unservable && fn == 0) {
+        refuseMaster();   // every student stays as it is
+    } else {
+        secondPass(fn, special);
+    }
     // The master gets its log copy and is unmounted before the request goes: the
     // result shows then, and the operator pulls the master as soon as it does.
     (void)isUsbMounted(kMaster);

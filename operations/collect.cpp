@@ -73,7 +73,12 @@ bool masterReady(Run& run) {
     }
     changeLedStatus(kMaster, kPresent);
     if (run.fn == 0) {
-        run.special = specialFolderCheck();
+        bool unservable = false;
+        run.special = specialFolderCheck(unservable);
+        if (unservable) {
+            refuseMaster();
+            return false;
+        }
         if (!run.special && checkTamvikDirs(kMasterRoot) == -1) {
             changeLedStatus(kMaster, kFoldersMissing);
             (void)umountUsb(kMaster);

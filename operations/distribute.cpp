@@ -101,7 +101,12 @@ bool measureNeed(Plan& plan) {
     if (plan.fn != 0) {
         plan.need = static_cast<uint32_t>(getDocFiles(kMasterRoot));
     } else {
-        plan.special = specialFolderCheck();
+        bool unservable = false;
+        plan.special = specialFolderCheck(unservable);
+        if (unservable) {
+            refuseMaster();
+            return false;
+        }
         if (plan.special) {
             measureSpecial(plan);
         } else if (!measurePlain(plan)) {

@@ -55,22 +55,25 @@ int checkTamvikDirs(const std::string& root) {
     return 0;
 }
 
-void listTelvoFolders() {
+int listTelvoFolders() {
     (void)to_system(std::string("rm ") + kTelvoListFile);   // absent is fine: rebuilt below
-    if (direxist(kTelvoFolder) != 0) return;
+    if (direxist(kTelvoFolder) != 0) return 0;
     Dir dir(opendir(kTelvoFolder));
     if (!dir) {
         printf("%s\n", strerror(errno));
-        return;
+        return 0;
     }
+    int leftOut = 0;
     // The directory's own order; "." and ".." never end in "-out".
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (EndsWithOut(name.c_str()) && direxist(std::string(kTelvoFolder) + "/" + name) == 0) {
-            (void)addTelvoFolder(name);
+        if (EndsWithOut(name.c_str()) && direxist(std::string(kTelvoFolder) + "/" + name) == 0 &&
+            addTelvoFolder(name) != 0) {
+            ++leftOut;
         }
         printf("%s\n", name.c_str());
     }
+    return leftOut;
 }
 
 int addTelvoFolder(const std::string& name) {

@@ -5,7 +5,9 @@
 #include <string>
 
 int checkTamvikDirs(const std::string& root);
-void listTelvoFolders();
+// Rebuilds /tmp/repTelvo.txt from the master's TELVO; returns how many subject
+// folders it had to leave out because the list cannot hold their names.
+int listTelvoFolders();
 // Appends one name to /tmp/repTelvo.txt: 0 when written, -1 when the list cannot
 // be written or the name would not come back unchanged from a 150-byte list line.
 int addTelvoFolder(const std::string& name);

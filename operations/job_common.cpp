@@ -58,10 +58,17 @@ bool forEachListEntryOrLog(const char* listPath,
     return false;
 }
 
-bool specialFolderCheck() {
+bool specialFolderCheck(bool& unservable) {
+    unservable = false;
     if (direxist(kTelvoDir) != 0) return false;   // no TELVO: a stale list is never read
-    listTelvoFolders();
+    unservable = listTelvoFolders() > 0;
     return File(fopen(kTelvoList, "r")) != nullptr;
+}
+
+void refuseMaster() {
+    printf("TELVO holds a subject folder whose name cannot be listed: master refused\n");
+    changeLedStatus(kMaster, kFailed);
+    (void)umountUsb(kMaster);
 }
 
 std::string pairStem(const std::string& entry) {

@@ -66,7 +66,13 @@ bool forEachListEntryOrLog(const char* listPath,
 
 // With the master mounted: when it carries TELVO, rebuilds the special-folder list
 // and reports whether the special-folder variant is on (the list can be opened).
-bool specialFolderCheck();
+// unservable: a subject folder was left out of the list (see refuseMaster).
+bool specialFolderCheck(bool& unservable);
+
+// A subject the list cannot hold would be served by no job, and the others reported
+// done without it; with only such subjects a clear would even format every student.
+// The job refuses the master instead: it shows failed and is unmounted.
+void refuseMaster();
 
 // An entry of the special-folder list without its last three characters ("Maths-out"
 // gives "Maths-"); "in" appended gives the paired folder.

@@ -88,7 +88,7 @@ TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
         ASSERT_EQ(createDir(telvo + dir), 0);
     ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") &&
                 sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
-    listTelvoFolders();
+    EXPECT_EQ(listTelvoFolders(), 2) << "the blank-led and the over-long name left out";
     EXPECT_EQ(entries("/tmp/repTelvo.txt"), (Names{"Maths-out", "Phys-OUT", fitting}));
     EXPECT_EQ(addTelvoFolder("two\nlines-out"), -1);
     ASSERT_EQ(system("rm -rf /tmp/tamvikma1/TELVO/*-[oO]*"), 0);
