@@ -170,9 +170,18 @@ void firstPass(Run& run) {
     }
 }
 
+// The receipts of special-folder sessions lie side by side in TELVO: one of an exam
+// whose subjects are no longer on the master still holds its number.
+bool receiptKept(int session) {
+    const std::string base = std::string(kTelvoDir) + "/SESSION" + std::to_string(session) + "-";
+    return fileexist(base + "RECEIPT.txt") == 0 || fileexist(base + "SHA256SUMS") == 0;
+}
+
 // Special-folder variant: n is taken when any subject's "-in" folder already holds
-// SESSION{n}. A list that cannot be read any more takes n as free, so the search ends.
+// SESSION{n}, or TELVO its receipt. A list that cannot be read any more takes n as
+// free, so the search ends.
 bool specialSessionFree(int session) {
+    if (receiptKept(session)) return false;
     bool taken = false;
     bool listed = forEachListEntry(kTelvoList, [&](const std::string& entry) {
         std::string path =
