@@ -83,10 +83,13 @@ std::string findArchiveName(bool& listed) {
 // Unpacks the archive and tells whether it yielded the update script. An archive cut
 // short (a copy onto the stick that ended early, a stick pulled mid-unpack) may still
 // yield the script, which would then install a part of the update: only a whole
-// unpack counts. A script left from an earlier unpack is removed first.
+// unpack counts. The work folder starts empty: a script or a file an earlier archive
+// left would pass for part of this one.
 bool unpackArchive(const std::string& archivePath) {
-    (void)createDir(kWorkFolder);
-    (void)unlink(kUpdateScript);   // absent is fine
+    if (!commandSucceeds("rm -rf /tmp/update") || createDir(kWorkFolder) != 0) {
+        printf("update: %s cannot be emptied.\n", kWorkFolder);
+        return false;
+    }
     if (!commandSucceeds("tar -xvf " + shellQuote(archivePath) + " -C /tmp/update/ ")) {
         printf("update: %s could not be unpacked whole.\n", archivePath.c_str());
         return false;

@@ -481,10 +481,11 @@ void strike(Fault& f, int job) {
         EXPECT_TRUE(sim::stick({"badsector", f.what[1], std::to_string(sector)}));
     } else if (stickFault(f) || kind == "resume")
         EXPECT_TRUE(sim::stick(f.what));
-    else if (kind == "write")   // an appliance file: write /replist Maths\x0d\x0a
+    else if (kind == "write") {   // an appliance file: write /replist Maths\x0d\x0a
+        std::filesystem::create_directories(std::filesystem::path(f.what.at(1)).parent_path());
         std::ofstream(f.what[1], std::ios::binary | std::ios::trunc)
             << (f.what.size() > 2 ? unescape(f.what[2]) : "");
-    else if (kind == "remove") {   // an appliance file that was there goes: remove /replist
+    } else if (kind == "remove") {   // an appliance file that was there goes: remove /replist
         std::error_code error;
         EXPECT_TRUE(std::filesystem::remove(f.what.at(1), error)) << f.what[1] << " was not there";
     } else if (kind == "fill")   // until the stick is full: the copy meets a full stick
