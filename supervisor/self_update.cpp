@@ -86,7 +86,7 @@ std::string findArchiveName(bool& listed) {
 // unpack counts. The work folder starts empty: a script or a file an earlier archive
 // left would pass for part of this one.
 bool unpackArchive(const std::string& archivePath) {
-    if (!commandSucceeds("rm -rf /tmp/update") || createDir(kWorkFolder) != 0) {
+    if (!commandSucceeds(std::string("rm -rf ") + kWorkFolder) || createDir(kWorkFolder) != 0) {
         printf("update: %s cannot be emptied.\n", kWorkFolder);
         return false;
     }
