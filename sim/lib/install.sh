@@ -10,6 +10,20 @@ readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools mkudffs:udftools losetup:mount blkid:util-linux
   ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
 
+# Debian's mirrors are now and then caught mid-sync (a package list of the wrong
+# size), and the install that follows then finds no such package: a failed update
+# is tried again after a pause. Past the last try the lists at hand are used.
+update_package_lists() {
+  local try
+  for try in 1 2 3 4; do
+    apt-get update -qq && return 0
+    [ "$try" -lt 4 ] || break
+    echo "apt-get update failed (try $try of 4); again in $((try * 30)) s" >&2
+    sleep $((try * 30))
+  done
+  echo "apt-get update failed; installing from the package lists at hand" >&2
+}
+
 # Installs the packages named, if any (as root; otherwise says what is missing).
 install_packages() {
   [ $# -gt 0 ] || return 0
@@ -25,7 +39,7 @@ install_packages() {
   if [ ! -e "$policy" ]; then
     printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && own_policy=1
   fi
-  apt-get update -qq
+  update_package_lists
   apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
   [ -z "$own_policy" ] || rm -f "$policy"
   return "$status"
