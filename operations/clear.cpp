@@ -63,7 +63,7 @@ int deleteStudents(int fn) {
     bool special = specialVariant(unservable);
     // Whole-stick mode formats every stick whatever the master holds.
     if (unservable && fn == 0) {
-        refuseMaster();   // every student stays as it is
+        markMasterRefused();   // every student stays as it is; the master goes below
     } else {
         secondPass(fn, special);
     }

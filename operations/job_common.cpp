@@ -65,9 +65,13 @@ bool specialFolderCheck(bool& unservable) {
     return File(fopen(kTelvoList, "r")) != nullptr;
 }
 
-void refuseMaster() {
+void markMasterRefused() {
     printf("TELVO holds a subject folder whose name cannot be listed: master refused\n");
     changeLedStatus(kMaster, kFailed);
+}
+
+void refuseMaster() {
+    markMasterRefused();
     (void)umountUsb(kMaster);
 }
 

@@ -73,6 +73,8 @@ bool specialFolderCheck(bool& unservable);
 // done without it; with only such subjects a clear would even format every student.
 // The job refuses the master instead: it shows failed and is unmounted.
 void refuseMaster();
+// The refusal without the unmount, for a job that releases the master itself.
+void markMasterRefused();
 
 // An entry of the special-folder list without its last three characters ("Maths-out"
 // gives "Maths-"); "in" appended gives the paired folder.
