@@ -15,11 +15,11 @@ readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
 # is tried again after a pause. Past the last try the lists at hand are used.
 update_package_lists() {
   local try
-  for try in 1 2 3 4; do
+  for try in 1 2 3; do
     apt-get update -qq && return 0
-    [ "$try" -lt 4 ] || break
-    echo "apt-get update failed (try $try of 4); again in $((try * 30)) s" >&2
-    sleep $((try * 30))
+    [ "$try" -lt 3 ] || break
+    echo "apt-get update failed (try $try of 3); again in $((try * 20)) s" >&2
+    sleep $((try * 20))
   done
   echo "apt-get update failed; installing from the package lists at hand" >&2
 }
@@ -69,12 +69,31 @@ ensure_arm_tools() {
   [ -e /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   command -v update-rc.d >/dev/null 2>&1 || need+=(init-system-helpers)
   [ -x /lib/systemd/systemd ] || need+=(systemd)
-  # The board's crypto library, from Debian's armhf packages beside this machine's.
-  if [ ! -e /usr/lib/arm-linux-gnueabihf/libcrypto.a ]; then
-    need+=(libssl-dev:armhf)
-    if ! dpkg --print-foreign-architectures | grep -qx armhf && [ "$(id -u)" -eq 0 ]; then
-      dpkg --add-architecture armhf
-    fi
+  # The board's crypto library comes from Debian's armhf package lists (stage_arm_crypto).
+  if ! dpkg --print-foreign-architectures | grep -qx armhf && [ "$(id -u)" -eq 0 ]; then
+    dpkg --add-architecture armhf
+    [ ${#need[@]} -gt 0 ] || update_package_lists
   fi
   install_packages "${need[@]}"
+}
+
+# stage_arm_crypto DIR: the board's crypto library, Debian's libssl-dev:armhf unpacked
+# into DIR (DIR/usr/include, DIR/usr/lib/arm-linux-gnueabihf), not installed. Installed
+# beside this machine's own it would have to be the very same version, which the armhf
+# lists may lack (a mirror caught mid-sync); the board's one-file build needs only its
+# headers and its archive.
+stage_arm_crypto() {
+  local dir=$1 fetch
+  [ ! -e "$dir/usr/lib/arm-linux-gnueabihf/libcrypto.a" ] || return 0
+  fetch=$(mktemp -d)
+  if ! (cd "$fetch" && apt-get download -q -o APT::Sandbox::User=root libssl-dev:armhf \
+          >/dev/null 2>&1); then
+    echo "cannot download libssl-dev:armhf (as root: dpkg --add-architecture armhf;" \
+         "apt-get update)" >&2
+    rm -rf "$fetch"
+    return 1
+  fi
+  rm -rf "$dir" && mkdir -p "$dir"
+  dpkg-deb -x "$fetch"/libssl-dev_*_armhf.deb "$dir"
+  rm -rf "$fetch"
 }
