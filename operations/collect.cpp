@@ -320,6 +320,13 @@ bool secondPass(const Run& run) {
     return true;
 }
 
+// A session the master could not complete (it went away, read back wrong, or took
+// no receipt) counts for nobody: a student's work in it is not collected.
+void failEveryDoneStudent() {
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot)
+        if (loadWord(slot) == kDone) changeLedStatus(slot, kFailed);
+}
+
 // The receipt is the last thing the session gets: a master that cannot take it (full
 // or failing) failed, and then no student's work counts as collected.
 bool receiptWritten(const Run& run) {
@@ -329,8 +336,7 @@ bool receiptWritten(const Run& run) {
             ? ReceiptPlace{kTelvoDir, "TELVO/", session + "-", run.session}
             : ReceiptPlace{sessionPath(run.session), "TAMVIK-IN/" + session + "/", "", run.session};
     if (writeReceipt(place)) return true;
-    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot)
-        if (loadWord(slot) == kDone) changeLedStatus(slot, kFailed);
+    failEveryDoneStudent();
     return false;
 }
 
@@ -371,7 +377,12 @@ int students2master(int fn) {
     run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
     run.session = chooseSession(run);
     if (!run.special) (void)to_system("mkdir " + sessionPath(run.session));
-    if (!secondPass(run)) return -1;
+    if (!secondPass(run)) {
+        // The earlier students read back right in their turn, but the session never got
+        // its last read-back nor its receipt: what the master did to their work is unknown.
+        failEveryDoneStudent();
+        return -1;
+    }
     // Judged at the end: in whole-stick mode a master without TAMVIK-IN gets the
     // session folder only with the first student's folder, made with its parents.
     const bool sessionMade = run.special || direxist(sessionPath(run.session)) == 0;
