@@ -39,12 +39,17 @@ bool writeAt(int fd, const char* data, uint64_t bytes, uint64_t offset) {
     return pwrite(fd, data, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
 }
 
-// Powers of two from 1 MiB below the claimed size, then the last block.
+// Powers of two from 1 MiB below the claimed size, then the last block, then the first.
+// A stick holding half what it claims wraps its upper half onto its start: only a probe
+// of the first block sees another probe land there. It goes last, so the first probe
+// found wrong is where the stick ends.
 std::vector<uint64_t> probeOffsets(uint64_t claimed) {
     std::vector<uint64_t> offsets;
     for (uint64_t at = kFirstProbe; at + kBlock <= claimed; at *= 2) offsets.push_back(at);
+    if (offsets.empty()) return offsets;
     const uint64_t last = claimed / kBlock * kBlock - kBlock;
-    if (!offsets.empty() && last != offsets.back()) offsets.push_back(last);
+    if (last != offsets.back()) offsets.push_back(last);
+    offsets.push_back(0);
     return offsets;
 }
 
