@@ -79,8 +79,10 @@ WorkerOutcome distributeBody(int student) {
         const std::string inFolder = root + partnerName(entry);
         (void)createDir(inFolder);
         const std::string source = kMasterTelvo + entry;
-        if (direxist(source) != 0) continue;
-        int r = cp_tamvik(kWholeTree, source, inFolder, kMasterSlot, student, 0);
+        bool there = false;
+        int r = lookUpFolder(source, kMasterSlot, student, there);
+        if (r == 0 && !there) continue;
+        if (r == 0) r = cp_tamvik(kWholeTree, source, inFolder, kMasterSlot, student, 0);
         printReplist(entry);
         if (r == -1) return endMasterLost(student, true, r);
         if (r == -2 || r == -3) return endStudentFailed(student, r == -2, r);
@@ -109,18 +111,15 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
     std::string entry;
     while (nextEntry(list, entry)) {
         const std::string destination = collectFolder(entry, sessionNo, student, label);
-        if (!collectPathFits(destination)) {
-            // A shortened name would put this student's work into another folder.
-            printf("process_telvo_cp_tamvik_n1 path too long %s\n", destination.c_str());
-            return endStudentFailed(student, false, -3);
-        }
         (void)createDir(destination);
         const std::string source = root + entry;
-        if (direxist(source) != 0) {
+        bool there = false;
+        int r = lookUpFolder(source, student, kMasterSlot, there);
+        if (r == 0 && !there) {
             (void)createDir(source);   // the student finds the folder for next time
             continue;
         }
-        int r = cp_tamvik(kWholeTree, source, destination, student, kMasterSlot, 0);
+        if (r == 0) r = cp_tamvik(kWholeTree, source, destination, student, kMasterSlot, 0);
         printReplist(entry);
         if (r == -2) return endMasterLost(student, false, r);
         if (r == -1 || r == -3) return endStudentFailed(student, r == -1, r);

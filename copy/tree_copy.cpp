@@ -296,3 +296,20 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
     }
     return whole ? 0 : listingFailed(source, srcStick, dstStick);
 }
+
+int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there) {
+    const std::string counter = ioErrorCounter(srcStick);
+    const long errorsBefore = ioErrorCount(counter);
+    Dir dir(opendir(folder.c_str()));
+    const int error = errno;
+    there = dir != nullptr;
+    if (there) return 0;
+    // Not there (or a file), as far as the stick could tell: still, it may have just gone.
+    const bool answered =
+        (error == ENOENT || error == ENOTDIR) && ioErrorCount(counter) == errorsBefore;
+    const int lost = answered ? checkSticks(srcStick, dstStick, false)
+                              : stickThatWent(srcStick, dstStick, false);
+    if (lost != 0 || answered) return lost;
+    printf("cannot look up %s\n", folder.c_str());
+    return kFileFailed;
+}

@@ -19,3 +19,10 @@ int checkSticks(int srcStick, int dstStick, bool print);
 // stick lost, -3 a file failed three attempts, -5 cancel requested.
 int cp_tamvik(int copyMode, const std::string& source, const std::string& destination, int srcStick,
               int dstStick, int audioOnly);
+
+// Whether a folder a copy may take is on the source stick (there). The file system
+// answers "no such folder" also when the block holding its entry cannot be read, and
+// a stick that went answers nothing: taken for absent, that folder's files would be
+// missing from a copy reported done. 0 when the answer stands; otherwise what a file
+// that failed gives: -1 the source went, -2 the destination went, -3 unreadable.
+int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there);

@@ -97,6 +97,4 @@ void StickSync::release() {
 
 int carryCancel(int previous, int latest) { return previous == kCancelled ? previous : latest; }
 
-bool collectPathFits(const std::string& path) { return path.size() <= kCollectPathMax; }
-
 std::string studentRoot(int slot) { return "/tmp/tamvikel" + std::to_string(slot); }

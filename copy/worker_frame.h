@@ -53,12 +53,6 @@ struct StickSync {
 // request stands) found nothing to do.
 int carryCancel(int previous, int latest);
 
-// The collect workers build the student's folder on the master in 100-byte
-// buffers: a path of more than 99 characters is refused rather than shortened
-// into a different folder.
-constexpr size_t kCollectPathMax = 99;
-bool collectPathFits(const std::string& path);
-
 // Student slot roots and the master root, as mounted.
 std::string studentRoot(int slot);   // "/tmp/tamvikel%d"
 constexpr const char* kMasterMount = "/tmp/tamvikma1";

@@ -81,7 +81,13 @@ bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d,
     while (list.readPiece(piece)) {
         copy.lastEntry = trimmedEntry(piece);
         std::string source = copy.sourceRoot + copy.lastEntry;
-        if (direxist(source) != 0) continue;
+        bool there = false;
+        const int looked = lookUpFolder(source, copy.srcStick, copy.dstStick, there);
+        if (looked != 0) {
+            outcome = endFor(d, looked);
+            return true;
+        }
+        if (!there) continue;
         copy.found = true;
         std::string destination = copy.destinationRoot + copy.lastEntry;
         (void)createDir(destination);
@@ -135,11 +141,6 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
     changeLedStatus(busyStick, kStatusBusy);
     const std::string folder = collectFolder(sessionNo, student, label);
     const std::string documents = folder + "/Documents";
-    if (!collectPathFits(documents)) {
-        // Writing into a shortened name would put this student's work elsewhere.
-        printf("process_cp_tamvik_n1 path too long %s\n", documents.c_str());
-        return endStudentFailed(student, false, -3);
-    }
     StickSync sync(kMasterSlot, kMasterMount);
     (void)createDir(folder);
     (void)createDir(documents);

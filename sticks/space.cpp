@@ -86,6 +86,13 @@ unsigned int duwav(const std::string& folder, int audioOnly) {
             continue;
         }
         if (isSelfOrParent(name)) continue;
+        // The copy takes only the plain, visible files a line selects: a folder, a link
+        // or a hidden file counted here would show a student with nothing else as done,
+        // with nothing collected.
+        struct stat st {};
+        if (isHidden(name.c_str()) || lstat((folder + "/" + name).c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
         // A name selected by two lines is copied twice, so it is counted twice.
         std::string piece;
         while (list.readPiece(piece)) {

@@ -302,9 +302,11 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
         const std::string folder = arg.empty() ? deep : arg;
         files.insert(files.end(), {{folder + "/a/slow.bin", alphabet(2L << 20)},
                                    {folder + "/b/after.txt", "after"}});
-    } else if (kind == "many") {
+    } else if (kind == "many") {   // in TAMVIK-OUT/many, or in the folder named (many:N:FOLDER)
+        const size_t colon = arg.find(':');
+        const std::string folder = colon == npos ? deep + "/many" : arg.substr(colon + 1);
         for (int i = 0; i < std::stoi(arg); ++i)
-            files.emplace_back("TAMVIK-OUT/many/f" + std::to_string(i), "");
+            files.emplace_back(folder + "/f" + std::to_string(i), "");
     } else if (kind == "deep") {
         for (int i = 0; i < std::stoi(arg); ++i) deep += "/d";
         files.emplace_back(deep + "/bottom.txt", "bottom");
