@@ -135,8 +135,16 @@ void requestClear(int job) {
     (void)to_system("echo del\n");
 }
 
+// The shift that chose a whole-stick job may still be held when the panel looks again
+// after its pause: only shift pressed anew during the job asks for a cancel, or a slow
+// hand would cancel the job it just asked for, and a whole-stick collect would end
+// with nobody collected.
+bool shiftReleasedSinceRequest = true;
+
 void busyCycle(int& blinkPhase) {
-    if (pressed_or_exit(kShift)) {
+    const bool shift = pressed_or_exit(kShift);
+    if (!shift) shiftReleasedSinceRequest = true;
+    if (shift && shiftReleasedSinceRequest) {
         (void)to_system("echo > /tmp/bt4.cmd");
         (void)cmdLed4("1");
     }
@@ -222,7 +230,10 @@ bool idleCycle(int& shiftHoldCount) {
         if (confirmed) requestClear(shiftAtStart ? 7 : 3);
     }
 
-    if (requested) shiftHoldCount = 0;
+    if (requested) {
+        shiftHoldCount = 0;
+        shiftReleasedSinceRequest = !pressed_or_exit(kShift);
+    }
     return requested;
 }
 

@@ -78,6 +78,14 @@ std::string testId(const Row& row, std::map<std::string, int>& seen) {
     return row.group + "_" + id + (repeat > 1 ? "_" + std::to_string(repeat) : "");
 }
 
+// "collect-whole held": shift still held 3 s after the request, past the panel's pause.
+bool held(const std::string& job) {
+    return job.size() > 5 && job.compare(job.size() - 5, 5, " held") == 0;
+}
+std::string withoutHold(const std::string& job) {
+    return held(job) ? job.substr(0, job.size() - 5) : job;
+}
+
 std::vector<Row> loadRows() {
     std::vector<std::string> lines;
     std::ifstream table(STICKDUP_SCENARIOS);
@@ -101,9 +109,10 @@ std::vector<Row> loadRows() {
         // The build registers a group by this pattern: any other name would never run.
         if (c[0].empty() || c[0].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") != npos)
             badTable(line, "a group is named by small letters and digits");
-        const size_t plus = c[3].find('+');   // another button pressed with the job's
-        if (jobs.find(" " + c[3].substr(0, plus) + " ") == npos ||
-            (plus != npos && !kButtons.count(c[3].substr(plus + 1))))
+        const std::string job = withoutHold(c[3]);
+        const size_t plus = job.find('+');   // another button pressed with the job's
+        if (jobs.find(" " + job.substr(0, plus) + " ") == npos ||
+            (plus != npos && !kButtons.count(job.substr(plus + 1))))
             badTable(line, "unknown job");
         rows.push_back({c[0], c[1], c[2], c[3], c[4], c[5], c[6], ""});
         rows.back().id = testId(rows.back(), seen);
@@ -545,6 +554,7 @@ struct Job {
     bool shift;
     std::string result;
     int also = -1;
+    bool held = false;
 };
 
 Job jobOf(const std::string& text) {
@@ -558,9 +568,11 @@ Job jobOf(const std::string& text) {
 }
 
 Job parseJob(const std::string& text) {
-    const size_t plus = text.find('+');
-    Job job = jobOf(text.substr(0, plus));
-    if (plus != npos) job.also = kButtons.at(text.substr(plus + 1));
+    const std::string bare = withoutHold(text);
+    const size_t plus = bare.find('+');
+    Job job = jobOf(bare.substr(0, plus));
+    if (plus != npos) job.also = kButtons.at(bare.substr(plus + 1));
+    job.held = held(text);
     return job;
 }
 
@@ -585,7 +597,8 @@ void press(const Job& job) {
         << "the buttons asked for no job";
     sim::releaseButton(job.button);
     if (job.also >= 0) sim::releaseButton(job.also);
-    sim::releaseButton(kShift);   // within the panel's 2 s pause: no cancel
+    if (job.held) std::this_thread::sleep_for(3s);   // a slow hand, past the panel's pause
+    sim::releaseButton(kShift);   // otherwise within the panel's 2 s pause
 }
 
 // What the operation process ran after the job first removed its request: the result
