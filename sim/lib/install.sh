@@ -1,6 +1,9 @@
 # Installs with apt-get whatever the build and the simulated appliance need and
 # this machine lacks; sourced by sim/test-all, sim/demo and sim/panel (as root on Debian).
 
+# shellcheck source=sim/lib/emulator.sh
+. "$(dirname "${BASH_SOURCE[0]}")/emulator.sh"   # fetch_deb
+
 # command:package pairs; a command found on PATH means the package is there.
 # The emulated computer's kernel and busybox come as packages fetched and unpacked
 # by sim/lib/kernel.sh; what runs inside it is this machine's /usr.
@@ -83,17 +86,16 @@ ensure_arm_tools() {
 # lists may lack (a mirror caught mid-sync); the board's one-file build needs only its
 # headers and its archive.
 stage_arm_crypto() {
-  local dir=$1 fetch
+  local dir=$1 fetch deb
   [ ! -e "$dir/usr/lib/arm-linux-gnueabihf/libcrypto.a" ] || return 0
   fetch=$(mktemp -d)
-  if ! (cd "$fetch" && apt-get download -q -o APT::Sandbox::User=root libssl-dev:armhf \
-          >/dev/null 2>&1); then
+  if ! deb=$(fetch_deb libssl-dev "$fetch" armhf); then
     echo "cannot download libssl-dev:armhf (as root: dpkg --add-architecture armhf;" \
          "apt-get update)" >&2
     rm -rf "$fetch"
     return 1
   fi
   rm -rf "$dir" && mkdir -p "$dir"
-  dpkg-deb -x "$fetch"/libssl-dev_*_armhf.deb "$dir"
+  dpkg-deb -x "$deb" "$dir"
   rm -rf "$fetch"
 }
