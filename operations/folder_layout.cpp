@@ -59,12 +59,13 @@ int listTelvoFolders() {
     (void)to_system(std::string("rm ") + kTelvoListFile);   // absent is fine: rebuilt below
     if (direxist(kTelvoFolder) != 0) return 0;
     Dir dir(opendir(kTelvoFolder));
-    if (!dir) {
+    if (!dir) {   // TELVO is there: its subjects are left out, not taken for none
         printf("%s\n", strerror(errno));
-        return 0;
+        return 1;
     }
     int leftOut = 0;
     // The directory's own order; "." and ".." never end in "-out".
+    errno = 0;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (EndsWithOut(name.c_str()) && direxist(std::string(kTelvoFolder) + "/" + name) == 0 &&
@@ -72,8 +73,9 @@ int listTelvoFolders() {
             ++leftOut;
         }
         printf("%s\n", name.c_str());
+        errno = 0;
     }
-    return leftOut;
+    return errno == 0 ? leftOut : leftOut + 1;
 }
 
 int addTelvoFolder(const std::string& name) {

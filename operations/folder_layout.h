@@ -6,7 +6,8 @@
 
 int checkTamvikDirs(const std::string& root);
 // Rebuilds /tmp/repTelvo.txt from the master's TELVO; returns how many subject
-// folders it had to leave out because the list cannot hold their names.
+// folders it had to leave out because the list cannot hold their names, or more
+// than none when TELVO could not be listed.
 int listTelvoFolders();
 // Appends one name to /tmp/repTelvo.txt: 0 when written, -1 when the list cannot
 // be written or the name would not come back unchanged from a 150-byte list line.

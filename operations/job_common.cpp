@@ -9,6 +9,7 @@
 #include "indicators/status_codes.h"
 #include "operations/folder_layout.h"
 #include "operations/job_requests.h"
+#include "sticks/detection.h"
 #include "sticks/mount.h"
 #include "supervisor/base/file_helpers.h"
 #include "supervisor/base/globals.h"
@@ -59,14 +60,23 @@ bool forEachListEntryOrLog(const char* listPath,
 }
 
 bool specialFolderCheck(bool& unservable) {
-    unservable = false;
-    if (direxist(kTelvoDir) != 0) return false;   // no TELVO: a stale list is never read
-    unservable = listTelvoFolders() > 0;
-    return File(fopen(kTelvoList, "r")) != nullptr;
+    // The file system answers "no such folder" when the block holding TELVO's entry
+    // cannot be read, and ends a listing quietly at a block it cannot read: only the
+    // master's error count shows that a subject, or TELVO itself, went unseen. The
+    // job would then run without it, or in the other mode, and report students done.
+    const std::string counter = ioErrorCounter(kMaster);
+    const long errorsBefore = ioErrorCount(counter);
+    const bool telvo = direxist(kTelvoDir) == 0;   // no TELVO: a stale list is never read
+    unservable = telvo && listTelvoFolders() > 0;
+    if (ioErrorCount(counter) != errorsBefore) {
+        printf("cannot read the master's TELVO whole\n");
+        unservable = true;
+    }
+    return telvo && File(fopen(kTelvoList, "r")) != nullptr;
 }
 
 void markMasterRefused() {
-    printf("TELVO holds a subject folder whose name cannot be listed: master refused\n");
+    printf("the subject folders of TELVO cannot all be listed: master refused\n");
     changeLedStatus(kMaster, kFailed);
 }
 

@@ -66,7 +66,8 @@ bool forEachListEntryOrLog(const char* listPath,
 
 // With the master mounted: when it carries TELVO, rebuilds the special-folder list
 // and reports whether the special-folder variant is on (the list can be opened).
-// unservable: a subject folder was left out of the list (see refuseMaster).
+// unservable: a subject folder was left out of the list, or the master could not
+// be read whole there (see refuseMaster).
 bool specialFolderCheck(bool& unservable);
 
 // A subject the list cannot hold would be served by no job, and the others reported
