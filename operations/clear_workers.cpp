@@ -60,7 +60,7 @@ std::string startWorker(int slot) {
     if (fn == 0) {
         if (isUsbMounted(slot) == -1) failWorker(slot, kLost, "mount failed");
         logEvt("format mount succes", kOperationLog, slot);
-        if (checkTamvikDirs(studentRoot(slot)) == -1) {
+        if (checkTamvikDirs(slot) != 0) {
             (void)umountUsb(slot);   // nothing unmounts a student after its worker
             failWorker(slot, kFailed, "create dir failed");
         }

@@ -79,7 +79,7 @@ bool masterReady(Run& run) {
             refuseMaster();
             return false;
         }
-        if (!run.special && checkTamvikDirs(kMasterRoot) == -1) {
+        if (!run.special && checkTamvikDirs(kMaster) != 0) {
             changeLedStatus(kMaster, kFoldersMissing);
             (void)umountUsb(kMaster);
             return false;
@@ -104,10 +104,6 @@ uint64_t measureSpecial(int slot) {
 // with nothing else would be shown done with nothing collected.
 uint64_t measurePlain(const Run& run, int slot) {
     std::string root = studentRoot(slot);
-    if (checkTamvikDirs(root) == -1) {
-        printf("checkTamvikDirs error \n");
-        changeLedStatus(slot, kFoldersMissing);   // replaced once measured
-    }
     uint64_t size = 0;
     bool noneFound = true;
     const bool listed = forEachListEntryOrLog(kRepList, [&](const std::string& entry) {
@@ -137,6 +133,17 @@ void measureStudent(Run& run, int slot) {
         changeLedStatus(slot, kLost);
         noteNotCollected(slot, "the stick could not be read");
         return;
+    }
+    const int folders = run.fn == 0 && !run.special ? checkTamvikDirs(slot) : 0;
+    if (folders == kFolderUnreadable) {   // its work may lie where the stick cannot read
+        changeLedStatus(slot, kFailed);
+        noteNotCollected(slot, "its folders could not be read");
+        (void)umountUsb(slot);
+        return;
+    }
+    if (folders != 0) {
+        printf("checkTamvikDirs error \n");
+        changeLedStatus(slot, kFoldersMissing);   // replaced once measured
     }
     uint64_t size = 0;
     if (run.fn != 0) {

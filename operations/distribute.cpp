@@ -78,7 +78,7 @@ void measureSpecial(Plan& plan) {
 // Plain folder mode: the /replist folders (counted whether they exist or not), the
 // root's listed audio files when none of them exists, and TAMVIK-OUT.
 bool measurePlain(Plan& plan) {
-    if (checkTamvikDirs(kMasterRoot) == -1) {
+    if (checkTamvikDirs(kMaster) != 0) {
         changeLedStatus(kMaster, kFoldersMissing);
         (void)umountUsb(kMaster);
         return false;
@@ -139,7 +139,7 @@ void checkStudent(const Plan& plan, int slot) {
         return;
     }
     std::string root = studentRoot(slot);
-    if (plainFolderMode(plan) && checkTamvikDirs(root) == -1) {
+    if (plainFolderMode(plan) && checkTamvikDirs(slot) != 0) {
         changeLedStatus(slot, kFoldersMissing);
     } else {
         changeLedStatus(slot, spaceRuleHolds(plan.need, df_main(root)) ? kPresent : kFailed);

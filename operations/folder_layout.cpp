@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "sticks/detection.h"
+#include "sticks/mount.h"
 #include "supervisor/base/file_helpers.h"
 #include "supervisor/base/shell_runner.h"
 #include "supervisor/base/text_utils.h"
@@ -49,9 +51,21 @@ bool fitsTelvoList(const std::string& name) {
 
 }   // namespace
 
-int checkTamvikDirs(const std::string& root) {
-    if (createDirWithRetries(root + "/TAMVIK-OUT/") != 0) return -1;
-    if (createDirWithRetries(root + "/TAMVIK-IN/") != 0) return -1;
+int checkTamvikDirs(int slot) {
+    const std::string root = mountPointOf(slot), counter = ioErrorCounter(slot);
+    for (const char* folder : {"/TAMVIK-OUT/", "/TAMVIK-IN/"}) {
+        const std::string path = root + folder;
+        // The file system answers "no such folder" when the block holding the entry
+        // cannot be read: a folder made then would stand beside the real one and hide
+        // it, and a copy of it would hand on nothing of what the real one holds.
+        const long errorsBefore = ioErrorCount(counter);
+        const bool there = direxist(path) == 0;
+        if (ioErrorCount(counter) != errorsBefore) {
+            printf("cannot look up %s\n", path.c_str());
+            return kFolderUnreadable;
+        }
+        if (!there && createDirWithRetries(path) != 0) return -1;
+    }
     return 0;
 }
 

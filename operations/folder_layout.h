@@ -4,7 +4,11 @@
 #pragma once
 #include <string>
 
-int checkTamvikDirs(const std::string& root);
+// Makes TAMVIK-OUT and TAMVIK-IN on the mounted stick where they are absent: 0 when
+// both are there, -1 when one cannot be made, kFolderUnreadable when the stick could
+// not read where one's entry lies (nothing made then).
+constexpr int kFolderUnreadable = -2;
+int checkTamvikDirs(int slot);
 // Rebuilds /tmp/repTelvo.txt from the master's TELVO; returns how many subject
 // folders it had to leave out because the list cannot hold their names, or more
 // than none when TELVO could not be listed.
