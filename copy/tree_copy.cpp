@@ -28,7 +28,6 @@
 namespace {
 
 constexpr const char* kCancelFile = "/tmp/bt4.cmd";
-constexpr const char* kFileList = "/filelist";
 constexpr size_t kBlockSize = 128 * 1024;   // one heartbeat per block, as large as cp's
 constexpr int kAttempts = 3;
 constexpr useconds_t kLossWaitUs = 200000;   // a pulled stick's node has gone by then
@@ -154,16 +153,9 @@ struct CopyJob {
 // is copied twice, as each line is its own request.
 int copyListedFile(const CopyJob& job, const std::string& name, const std::string& source,
                    const std::string& destination) {
-    ListFile list(kFileList);
-    if (!list.isOpen()) {
-        logEvt("no file list", processId, -1);
-        return 0;
-    }
-    std::string piece;
-    while (list.readPiece(piece)) {
-        if (!fileListSelects(withoutLineEnd(piece), name)) continue;
-        if (job.audioOnly && !passesAudioFilter(name)) continue;
-        if (isHidden(name.c_str())) continue;
+    const int copies = listedCopies(name, job.audioOnly);
+    if (copies < 0) logEvt("no file list", processId, -1);
+    for (int copy = 0; copy < copies; ++copy) {
         int result =
             copyWithAttempts(source, destination, job.copyMode, job.srcStick, job.dstStick);
         if (result != 0) return result;

@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr const char* kFileList = "/filelist";
+
 bool equalsIgnoringCase(char a, char b) {
     return tolower(static_cast<unsigned char>(a)) == tolower(static_cast<unsigned char>(b));
 }
@@ -57,4 +59,17 @@ bool fileListSelects(std::string_view line, std::string_view name) {
 
 bool passesAudioFilter(std::string_view name) {
     return endsWithIgnoringCase(name, "wav") || endsWithIgnoringCase(name, "act");
+}
+
+int listedCopies(std::string_view name, int audioOnly) {
+    ListFile list(kFileList);
+    if (!list.isOpen()) return -1;
+    if (name.empty() || name[0] == '.') return 0;   // hidden files stay on their stick
+    int copies = 0;
+    std::string piece;
+    while (list.readPiece(piece)) {
+        copies += fileListSelects(withoutLineEnd(piece), name) &&
+                  (!audioOnly || passesAudioFilter(name));
+    }
+    return copies;
 }

@@ -37,3 +37,10 @@ bool fileListSelects(std::string_view line, std::string_view name);
 // The audio filter: the name's last three characters are "wav" or "act", case
 // ignored (no dot needed: "react" passes).
 bool passesAudioFilter(std::string_view name);
+
+// How many pieces of /filelist ask for a file of this name in a listed folder's copy
+// (audioOnly: only names that pass the audio filter; a hidden name never). Each piece
+// is a request of its own: a name two pieces select is copied, and counted, twice.
+// The measure and the copy both ask here, so what is counted is what is copied.
+// -1 when the list cannot be opened.
+int listedCopies(std::string_view name, int audioOnly);

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr uint64_t kKiB = 1024;
-constexpr const char* kFileList = "/filelist";
 
 struct DirCloser {
     DIR* dir;
@@ -79,27 +78,15 @@ unsigned int duwav(const std::string& folder, int audioOnly) {
     unsigned int sum = 0;
     while (const dirent* entry = readdir(listing.dir)) {
         const std::string name = entry->d_name;
-        // The list is opened and read again for every entry, as the copy reads it.
-        ListFile list(kFileList);
-        if (!list.isOpen()) {
-            logEvt("no file list", processId, -1);
-            continue;
-        }
         if (isSelfOrParent(name)) continue;
         // The copy takes only the plain, visible files a line selects: a folder, a link
         // or a hidden file counted here would show a student with nothing else as done,
         // with nothing collected.
         struct stat st {};
-        if (isHidden(name.c_str()) || lstat((folder + "/" + name).c_str(), &st) != 0 ||
-            !S_ISREG(st.st_mode))
-            continue;
-        // A name selected by two lines is copied twice, so it is counted twice.
-        std::string piece;
-        while (list.readPiece(piece)) {
-            if (!fileListSelects(withoutLineEnd(piece), name)) continue;
-            if (audioOnly && !passesAudioFilter(name)) continue;
-            sum += static_cast<unsigned int>(du(folder + "/" + name));
-        }
+        if (lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const int copies = listedCopies(name, audioOnly);   // the list read again, as the copy
+        if (copies < 0) logEvt("no file list", processId, -1);
+        if (copies > 0) sum += static_cast<unsigned int>(du(folder + "/" + name)) * copies;
     }
     return sum;
 }
