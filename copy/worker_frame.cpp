@@ -3,6 +3,7 @@
 #include "copy/worker_frame.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +13,9 @@
 #include "copy/read_back.h"
 #include "copy/watchdog.h"
 #include "indicators/status_codes.h"
+#include "sticks/detection.h"
 #include "sticks/mount.h"
+#include "supervisor/base/file_handles.h"
 #include "supervisor/base/globals.h"
 
 namespace {
@@ -22,6 +25,7 @@ constexpr int kStatusDone = 4;
 constexpr int kStatusLost = 5;
 constexpr int kMasterSlot = 0;
 constexpr int kCancelled = -5;
+constexpr int kSyncPollMs = 100;
 
 [[noreturn]] void runChild(const std::function<WorkerOutcome()>& body) {
     if (!reattachSegment()) endWithoutResult();   // the parent returns -4 in time
@@ -32,6 +36,39 @@ constexpr int kCancelled = -5;
     if (outcome.endMessage)
         printf("ptr_mem_partagee[kNbKey] = 0 %d %d\n", loadWord(kNbKey), outcome.result);
     endWorker(outcome.result);
+}
+
+// syncfs in a child while the worker renews the heartbeat for as long as the stick
+// goes on writing: what the appliance's memory holds for a slow stick can take
+// minutes to write out, and one heartbeat for all of it would have the watchdog end a
+// worker whose stick works. A stick that stops writing renews nothing, and the
+// watchdog ends the worker, with this child in its process group, as for any hang.
+// 0 or the error syncfs gave.
+int syncWatched(int fd, int slot) {
+    renewHeartbeat();
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return syncfs(fd) == 0 ? 0 : errno;
+    Fd reader{fds[0]}, writer{fds[1]};
+    const pid_t pid = fork();
+    if (pid < 0) return syncfs(fd) == 0 ? 0 : errno;
+    if (pid == 0) {
+        const char answer = static_cast<char>(syncfs(fd) == 0 ? 0 : errno);
+        (void)!write(writer.fd, &answer, 1);
+        _exit(0);
+    }
+    writer.reset(-1);   // the child's end only: a child that dies unanswered reads as failure
+    const std::string counter = writeCounter(slot);
+    long written = sectorsWritten(counter);
+    pollfd answered{reader.fd, POLLIN, 0};
+    for (;;) {
+        const int polled = poll(&answered, 1, kSyncPollMs);
+        if (polled > 0 || (polled < 0 && errno != EINTR)) break;
+        const long now = sectorsWritten(counter);
+        if (now != written) renewHeartbeat();
+        written = now;
+    }
+    char answer = EIO;
+    return read(reader.fd, &answer, 1) == 1 ? answer : EIO;
 }
 
 }   // namespace
@@ -77,9 +114,9 @@ StickSync::~StickSync() {
 
 bool StickSync::flushed() {
     if (fd < 0) return true;   // nothing was reachable there, so nothing waits
-    renewHeartbeat();          // writing out may take a while on a slow stick
-    if (syncfs(fd) != 0) {
-        printf("syncfs %s: %s\n", root.c_str(), strerror(errno));
+    const int error = syncWatched(fd, slot);
+    if (error != 0) {
+        printf("syncfs %s: %s\n", root.c_str(), strerror(error));
         return false;
     }
     printf("read back: stick %d (%s)\n", slot, root.c_str());

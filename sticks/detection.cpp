@@ -94,11 +94,35 @@ std::string detectionLines(int slot) {
 
 bool nodeGone(int slot) { return fileexist(chosenNode(slot)) != 0; }
 
-std::string ioErrorCounter(int slot) {
+namespace {
+
+// The kernel's folder of the slot's whole stick; empty when the stick is not there.
+std::string stickSysfs(int slot) {
     struct stat node {};
     if (stat(boardNodes(slot)[0].c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return "";
     return "/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
-           std::to_string(minor(node.st_rdev)) + "/device/ioerr_cnt";
+           std::to_string(minor(node.st_rdev));
+}
+
+}   // namespace
+
+std::string ioErrorCounter(int slot) {
+    const std::string stick = stickSysfs(slot);
+    return stick.empty() ? "" : stick + "/device/ioerr_cnt";
+}
+
+std::string writeCounter(int slot) {
+    const std::string stick = stickSysfs(slot);
+    return stick.empty() ? "" : stick + "/stat";
+}
+
+long sectorsWritten(const std::string& counter) {
+    if (counter.empty()) return -1;
+    File stat(fopen(counter.c_str(), "r"));
+    long field[7] = {};   // reads: 4 fields, then writes: I/Os, merged, sectors
+    for (long& value : field)
+        if (!stat || fscanf(stat.get(), "%ld", &value) != 1) return -1;
+    return field[6];
 }
 
 long ioErrorCount(const std::string& path) {

@@ -12,6 +12,11 @@ bool nodeGone(int slot);
 std::string ioErrorCounter(int slot);
 // The count kept at that place; -1 when it cannot be read (the stick went).
 long ioErrorCount(const std::string& counter);
+// Where the kernel counts the sectors written to the slot's stick; empty when the
+// stick is not there.
+std::string writeCounter(int slot);
+// The count kept at that place; -1 when it cannot be read (the stick went).
+long sectorsWritten(const std::string& counter);
 // The console lines isUsbDetected prints for the slot.
 std::string detectionLines(int slot);
 // Appends the student's volume label to the text in label, never writing more

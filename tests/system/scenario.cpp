@@ -424,7 +424,7 @@ struct Fault {
     std::string proof;
 };
 const std::string kStickFaults =
-    " pull break replug plug hang failwrites slow stall flaky badread ";
+    " pull break replug plug hang failwrites slow speed stall flaky badread ";
 bool stickFault(const Fault& f) { return kStickFaults.find(" " + f.what[0] + " ") != npos; }
 // A fault that takes the stick away: the kernel's log proves it.
 bool unplugs(const Fault& f) {
@@ -448,7 +448,7 @@ std::string struck(const Fault& f) {
     const Counts now = counts(f.what[1]);
     if (now.failed > f.before.failed)
         return std::to_string(now.failed - f.before.failed) + " I/O failed";
-    if ((kind == "hang" || kind == "slow") && now.done > f.before.done)
+    if ((kind == "hang" || kind == "slow" || kind == "speed") && now.done > f.before.done)
         return std::to_string(now.done - f.before.done) + " I/O " +
                (kind == "hang" ? "held" : "slowed");
     return "";
@@ -477,7 +477,8 @@ void strike(Fault& f, int job) {
     // Counts cost a call to the emulator, and a fault timed for a moment in a copy must land in
     // it. A pull needs none: the kernel's log proves it. What is held or slowed is answered only
     // later: counted once the fault is in place.
-    const bool answeredLater = kind == "hang" || kind == "slow" || kind == "stall";
+    const bool answeredLater =
+        kind == "hang" || kind == "slow" || kind == "speed" || kind == "stall";
     if (stickFault(f)) f.gone = disconnects();
     if (stickFault(f) && !unplugs(f) && !answeredLater) f.before = counts(f.what[1]);
     if (kind == "break") {
