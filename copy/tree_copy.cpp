@@ -127,10 +127,10 @@ int copyWithAttempts(const std::string& source, const std::string& destination, 
 // nothing: only the stick's error count (read at counter) shows that the listing
 // is not whole.
 const dirent* nextEntry(DIR* folder, const std::string& counter, bool& whole) {
-    const long errorsBefore = ioErrorCount(counter);
+    const ErrorWatch watch(counter);
     errno = 0;
     const dirent* entry = readdir(folder);
-    whole = errno == 0 && ioErrorCount(counter) == errorsBefore;
+    whole = errno == 0 && !watch.errorsSince();
     return entry;
 }
 
@@ -290,15 +290,13 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
 }
 
 int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there) {
-    const std::string counter = ioErrorCounter(srcStick);
-    const long errorsBefore = ioErrorCount(counter);
+    const ErrorWatch watch(ioErrorCounter(srcStick));
     Dir dir(opendir(folder.c_str()));
     const int error = errno;
     there = dir != nullptr;
     if (there) return 0;
     // Not there (or a file), as far as the stick could tell: still, it may have just gone.
-    const bool answered =
-        (error == ENOENT || error == ENOTDIR) && ioErrorCount(counter) == errorsBefore;
+    const bool answered = (error == ENOENT || error == ENOTDIR) && !watch.errorsSince();
     const int lost = answered ? checkSticks(srcStick, dstStick, false)
                               : stickThatWent(srcStick, dstStick, false);
     if (lost != 0 || answered) return lost;

@@ -58,9 +58,9 @@ int checkTamvikDirs(int slot) {
         // The file system answers "no such folder" when the block holding the entry
         // cannot be read: a folder made then would stand beside the real one and hide
         // it, and a copy of it would hand on nothing of what the real one holds.
-        const long errorsBefore = ioErrorCount(counter);
+        const ErrorWatch watch(counter);
         const bool there = direxist(path) == 0;
-        if (ioErrorCount(counter) != errorsBefore) {
+        if (watch.errorsSince()) {
             printf("cannot look up %s\n", path.c_str());
             return kFolderUnreadable;
         }

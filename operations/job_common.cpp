@@ -64,11 +64,10 @@ bool specialFolderCheck(bool& unservable) {
     // cannot be read, and ends a listing quietly at a block it cannot read: only the
     // master's error count shows that a subject, or TELVO itself, went unseen. The
     // job would then run without it, or in the other mode, and report students done.
-    const std::string counter = ioErrorCounter(kMaster);
-    const long errorsBefore = ioErrorCount(counter);
+    const ErrorWatch watch(ioErrorCounter(kMaster));
     const bool telvo = direxist(kTelvoDir) == 0;   // no TELVO: a stale list is never read
     unservable = telvo && listTelvoFolders() > 0;
-    if (ioErrorCount(counter) != errorsBefore) {
+    if (watch.errorsSince()) {
         printf("cannot read the master's TELVO whole\n");
         unservable = true;
     }

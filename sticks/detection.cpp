@@ -104,6 +104,15 @@ std::string stickSysfs(int slot) {
            std::to_string(minor(node.st_rdev));
 }
 
+// The count kept at path; -1 when it cannot be read (the stick went).
+long ioErrorCount(const std::string& path) {
+    if (path.empty()) return -1;
+    File counter(fopen(path.c_str(), "r"));
+    unsigned long count = 0;   // written as hexadecimal, "0x2"
+    if (!counter || fscanf(counter.get(), "%lx", &count) != 1) return -1;
+    return static_cast<long>(count);
+}
+
 }   // namespace
 
 std::string ioErrorCounter(int slot) {
@@ -125,13 +134,10 @@ long sectorsWritten(const std::string& counter) {
     return field[6];
 }
 
-long ioErrorCount(const std::string& path) {
-    if (path.empty()) return -1;
-    File counter(fopen(path.c_str(), "r"));
-    unsigned long count = 0;   // written as hexadecimal, "0x2"
-    if (!counter || fscanf(counter.get(), "%lx", &count) != 1) return -1;
-    return static_cast<long>(count);
-}
+ErrorWatch::ErrorWatch(const std::string& watched)
+    : counter(watched), before(ioErrorCount(watched)) {}
+
+bool ErrorWatch::errorsSince() const { return ioErrorCount(counter) != before; }
 
 int isUsbDetected(int slot) {
     const std::string node = chosenNode(slot);

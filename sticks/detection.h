@@ -10,8 +10,18 @@ bool nodeGone(int slot);
 // Where the kernel keeps the count of commands the slot's stick has answered with
 // an error since it was plugged; empty when the stick is not there.
 std::string ioErrorCounter(int slot);
-// The count kept at that place; -1 when it cannot be read (the stick went).
-long ioErrorCount(const std::string& counter);
+// A look at a stick bracketed by its error count. The file system hides some read
+// errors: a folder block it cannot read ends a listing quietly, and an entry it
+// cannot read answers "no such file". Only the count shows them.
+struct ErrorWatch {
+    explicit ErrorWatch(const std::string& counter);
+    // True when the stick answered a command with an error since the watch began, or
+    // its count can no longer be read (it went).
+    bool errorsSince() const;
+
+    std::string counter;
+    long before;
+};
 // Where the kernel counts the sectors written to the slot's stick; empty when the
 // stick is not there.
 std::string writeCounter(int slot);
