@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "sticks/format.h"
 #include "supervisor/base/file_handles.h"
@@ -82,8 +83,12 @@ std::string rawPartitionLabel(int slot, int partIndex) {
 }
 
 bool formatterTakesLabel(const std::string& label) {
+    // mkfs.vfat refuses these, and a label beginning with a space, and formats nothing.
+    constexpr std::string_view kRefused = "*?.,;:/\\|+=<>[]\"";
+    if (!label.empty() && label[0] == ' ') return false;
     for (unsigned char c : label)
-        if (c < 0x20 || c > 0x7e) return false;
+        if (c < 0x20 || c > 0x7e || kRefused.find(static_cast<char>(c)) != kRefused.npos)
+            return false;
     return true;
 }
 

@@ -1,6 +1,8 @@
 // A FAT volume's label, kept byte for byte across a format. mkfs.vfat takes only
-// printable ASCII for a label; a stick may carry any bytes in it (an accent in the
-// DOS code page, a control byte), and clearing the stick must not change them.
+// printable ASCII for a label, and refuses some of that (a dot, a plus, a leading
+// space); a stick may carry any bytes in it (an accent in the DOS code page, a
+// control byte, a label made by another system), and clearing the stick must not
+// change them.
 #pragma once
 #include <string>
 
