@@ -74,10 +74,13 @@ WorkerOutcome distributeBody(int student) {
     std::string entry;
     while (nextEntry(list, entry)) {
         // Both folders are made even when the master's folder is missing, so the
-        // student finds where to hand work in.
-        (void)createDir(root + entry);
+        // student finds where to hand work in. A stick where either cannot be made (a
+        // file already holds the name) is not ready for the exam, whatever was copied.
         const std::string inFolder = root + partnerName(entry);
-        (void)createDir(inFolder);
+        if (createDir(root + entry) != 0 || createDir(inFolder) != 0) {
+            printf("student %d: the folders of %s cannot be made\n", student, entry.c_str());
+            return endStudentFailed(student, false, -3);
+        }
         const std::string source = kMasterTelvo + entry;
         bool there = false;
         int r = lookUpFolder(source, kMasterSlot, student, there);
