@@ -201,13 +201,20 @@ bool specialSessionFree(int session) {
 }
 
 // The first free session number; "free" means nothing of that name exists at all,
-// so a stray file cannot stand in for a session folder.
+// so a stray file cannot stand in for a session folder. -1 when the master answered
+// with an error meanwhile: the file system reports an entry it cannot read as absent,
+// and a folder made under that name would stand beside the earlier session's.
 int chooseSession(const Run& run) {
-    for (int session = 1;; ++session) {
+    const ErrorWatch watch(ioErrorCounter(kMaster));
+    int session = 1;
+    for (;; ++session) {
         bool free =
             run.special ? specialSessionFree(session) : fileexist(sessionPath(session)) != 0;
-        if (free) return session;
+        if (free) break;
     }
+    if (!watch.errorsSince()) return session;
+    printf("students2master: the master's sessions cannot be read whole\n");
+    return -1;
 }
 
 enum class Next { Continue, LeavePass, StopJob };
@@ -383,6 +390,11 @@ int students2master(int fn) {
     }
     run.sizeAvMax = run.sizeTotal * 10 / static_cast<uint64_t>(run.count);
     run.session = chooseSession(run);
+    if (run.session < 0) {
+        // Nobody collected: every student keeps its work and its measured state.
+        finish(masterWrites, false);
+        return 0;
+    }
     if (!run.special) (void)to_system("mkdir " + sessionPath(run.session));
     if (!secondPass(run)) {
         // The earlier students read back right in their turn, but the session never got
