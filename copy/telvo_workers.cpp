@@ -10,6 +10,7 @@
 #include "copy/tree_copy.h"
 #include "copy/worker_frame.h"
 #include "indicators/status_codes.h"
+#include "sticks/detection.h"
 #include "sticks/label_folder.h"
 #include "sticks/list_file.h"
 #include "supervisor/base/file_helpers.h"
@@ -75,9 +76,9 @@ WorkerOutcome distributeBody(int student) {
     while (nextEntry(list, entry)) {
         // Both folders are made even when the master's folder is missing, so the
         // student finds where to hand work in. A stick where either cannot be made (a
-        // file already holds the name) is not ready for the exam, whatever was copied.
+        // file already holds the name) or looked up is not ready, whatever was copied.
         const std::string inFolder = root + partnerName(entry);
-        if (createDir(root + entry) != 0 || createDir(inFolder) != 0) {
+        if (ensureFolder(student, root + entry) != 0 || ensureFolder(student, inFolder) != 0) {
             printf("student %d: the folders of %s cannot be made\n", student, entry.c_str());
             return endStudentFailed(student, false, -3);
         }

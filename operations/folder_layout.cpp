@@ -21,7 +21,6 @@ namespace {
 constexpr const char* kTelvoFolder = "/tmp/tamvikma1/TELVO";
 constexpr const char* kTelvoListFile = "/tmp/repTelvo.txt";
 constexpr size_t kListLineSize = 150;   // the readers' line buffer, terminator included
-constexpr int kCreateAttempts = 3;
 constexpr const char* kWhiteSpace = " \t\n\v\f\r";
 
 std::string trimmed(const std::string& text) {
@@ -29,15 +28,6 @@ std::string trimmed(const std::string& text) {
     if (first == std::string::npos) return "";
     const size_t last = text.find_last_not_of(kWhiteSpace);
     return text.substr(first, last - first + 1);
-}
-
-// A folder that the first try could not make (a stick slow to settle after its
-// mount) usually appears on the next one; three tries, then the stick is failed.
-int createDirWithRetries(const std::string& path) {
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        if (createDir(path) == 0) return 0;
-    }
-    return -1;
 }
 
 // The list holds one name per line and every reader trims and cuts it at 149
@@ -52,19 +42,10 @@ bool fitsTelvoList(const std::string& name) {
 }   // namespace
 
 int checkTamvikDirs(int slot) {
-    const std::string root = mountPointOf(slot), counter = ioErrorCounter(slot);
+    const std::string root = mountPointOf(slot);
     for (const char* folder : {"/TAMVIK-OUT/", "/TAMVIK-IN/"}) {
-        const std::string path = root + folder;
-        // The file system answers "no such folder" when the block holding the entry
-        // cannot be read: a folder made then would stand beside the real one and hide
-        // it, and a copy of it would hand on nothing of what the real one holds.
-        const ErrorWatch watch(counter);
-        const bool there = direxist(path) == 0;
-        if (watch.errorsSince()) {
-            printf("cannot look up %s\n", path.c_str());
-            return kFolderUnreadable;
-        }
-        if (!there && createDirWithRetries(path) != 0) return -1;
+        const int made = ensureFolder(slot, root + folder);
+        if (made != 0) return made;
     }
     return 0;
 }

@@ -4,10 +4,8 @@
 #pragma once
 #include <string>
 
-// Makes TAMVIK-OUT and TAMVIK-IN on the mounted stick where they are absent: 0 when
-// both are there, -1 when one cannot be made, kFolderUnreadable when the stick could
-// not read where one's entry lies (nothing made then).
-constexpr int kFolderUnreadable = -2;
+// Makes TAMVIK-OUT and TAMVIK-IN on the mounted stick where they are absent; the
+// result of the first ensureFolder that did not find or make its folder.
 int checkTamvikDirs(int slot);
 // Rebuilds /tmp/repTelvo.txt from the master's TELVO; returns how many subject
 // folders it had to leave out because the list cannot hold their names, or more

@@ -139,6 +139,20 @@ ErrorWatch::ErrorWatch(const std::string& watched)
 
 bool ErrorWatch::errorsSince() const { return ioErrorCount(counter) != before; }
 
+int ensureFolder(int slot, const std::string& path) {
+    constexpr int kCreateAttempts = 3;
+    const ErrorWatch watch(ioErrorCounter(slot));
+    const bool there = direxist(path) == 0;
+    if (watch.errorsSince()) {
+        printf("cannot look up %s\n", path.c_str());
+        return kFolderUnreadable;
+    }
+    for (int attempt = 0; !there && attempt < kCreateAttempts; ++attempt) {
+        if (createDir(path) == 0) return 0;
+    }
+    return there ? 0 : -1;
+}
+
 int isUsbDetected(int slot) {
     const std::string node = chosenNode(slot);
     // One write: a copy makes these checks for every folder.

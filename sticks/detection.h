@@ -22,6 +22,13 @@ struct ErrorWatch {
     std::string counter;
     long before;
 };
+// Makes the folder on the slot's mounted stick where it is absent, in a few tries (a stick
+// slow to settle after its mount usually takes it at the next): 0 when it is there, -1 when
+// it cannot be made, kFolderUnreadable when the stick answered an error while looked at. An
+// entry it could not read looks absent, and a folder made then would stand beside the real
+// one and hide it: nothing is made.
+constexpr int kFolderUnreadable = -2;
+int ensureFolder(int slot, const std::string& path);
 // Where the kernel counts the sectors written to the slot's stick; empty when the
 // stick is not there.
 std::string writeCounter(int slot);
