@@ -147,10 +147,11 @@ int ensureFolder(int slot, const std::string& path) {
         printf("cannot look up %s\n", path.c_str());
         return kFolderUnreadable;
     }
-    for (int attempt = 0; !there && attempt < kCreateAttempts; ++attempt) {
+    if (there) return 0;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         if (createDir(path) == 0) return 0;
     }
-    return there ? 0 : -1;
+    return -1;
 }
 
 int isUsbDetected(int slot) {
