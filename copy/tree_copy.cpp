@@ -174,7 +174,9 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
     }
     std::string destinationPath = destination + "/" + name;
     if (S_ISDIR(st.st_mode) && job.copyMode == 0 && !isHidden(name)) {
-        bool made = createDir(destinationPath) == 0;
+        const int folder = makeDestinationFolder(destinationPath, job.srcStick, job.dstStick);
+        if (folder < 0) return folder;
+        const bool made = folder == 0;
         if (made) renewHeartbeat();   // a folder made is progress: a deep tree is no hang
         // The copy goes on either way: its files then fail and tell which stick went.
         logEvt(made ? "succes to create directory" : "failed to create directory", processId, -1);
@@ -287,6 +289,13 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
         if (result < 0) return result;
     }
     return whole ? 0 : listingFailed(source, srcStick, dstStick);
+}
+
+int makeDestinationFolder(const std::string& folder, int srcStick, int dstStick) {
+    const int made = ensureFolder(dstStick, folder);
+    if (made != kFolderUnreadable) return made == 0 ? 0 : 1;
+    const int lost = stickThatWent(srcStick, dstStick, false);
+    return lost != 0 ? lost : kFileFailed;
 }
 
 int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there) {

@@ -26,3 +26,11 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
 // missing from a copy reported done. 0 when the answer stands; otherwise what a file
 // that failed gives: -1 the source went, -2 the destination went, -3 unreadable.
 int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there);
+
+// Makes a folder the copy writes into on the destination stick. The stick reads a
+// folder whole when it is first looked at, and a block it cannot read hides the entries
+// there: a file or folder written then would stand beside an older one of that name, to
+// be hidden by it once the block reads again. 0 when the folder is there, 1 when it could
+// not be made (the copy goes on: its files then fail and tell which stick went); when the
+// destination could not be read whole, what a file that failed gives (-1, -2 or -3).
+int makeDestinationFolder(const std::string& folder, int srcStick, int dstStick);

@@ -90,7 +90,11 @@ bool copyListedFolders(ListFile& list, ListedCopy& copy, const Direction& d,
         if (!there) continue;
         copy.found = true;
         std::string destination = copy.destinationRoot + copy.lastEntry;
-        (void)createDir(destination);
+        const int folder = makeDestinationFolder(destination, copy.srcStick, copy.dstStick);
+        if (folder < 0) {
+            outcome = endFor(d, folder);
+            return true;
+        }
         int r = cp_tamvik(kListedFiles, source, destination, copy.srcStick, copy.dstStick, 0);
         printReplist(copy.lastEntry);
         if (endsWorker(d, r)) {
@@ -108,7 +112,8 @@ WorkerOutcome distributeBody(int srcStick, int student) {
     StickSync sync(student, studentRoot(student));
     const std::string inFolder = studentRoot(student) + "/TAMVIK-IN/";
     const std::string documents = inFolder + "Documents";
-    (void)createDir(documents);
+    const int folder = makeDestinationFolder(documents, srcStick, student);
+    if (folder < 0) return endFor(d, folder);
     int r = cp_tamvik(kWholeTree, kMasterOut, documents, srcStick, student, 0);
     if (endsWorker(d, r)) return endFor(d, r);
 

@@ -7,8 +7,6 @@
 // which sticks take part: a worker's status writes reach the LEDs, not that table.
 #include "operations/distribute.h"
 
-#include <sys/stat.h>
-
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +34,6 @@ namespace jobs {
 namespace {
 
 constexpr int kFormatCountdown = 120;   // a format may take a while before it answers
-constexpr int kDocumentsAttempts = 3;
-constexpr mode_t kDocumentsMode = 0777;
 
 struct Plan {
     int fn = 0;             // 0 folder mode, 1 whole-stick mode
@@ -157,13 +153,10 @@ int firstPass(const Plan& plan) {
     return slot;
 }
 
+// A Documents folder whose entries the stick cannot all read is no place for the
+// material: what lands beside a hidden older file or folder would be hidden by it later.
 bool ensureDocumentsFolder(int slot) {
-    std::string path = studentRoot(slot) + "/TAMVIK-IN/Documents/";
-    for (int attempt = 0; attempt < kDocumentsAttempts; ++attempt) {
-        if (direxist(path) == 0) return true;
-        (void)mkdir(path.c_str(), kDocumentsMode);
-    }
-    return direxist(path) == 0;
+    return ensureFolder(slot, studentRoot(slot) + "/TAMVIK-IN/Documents/") == 0;
 }
 
 enum class Next { Continue, LeavePass, StopJob };
