@@ -79,12 +79,19 @@ bool isSpecialEntry(const std::string& entry) {
 }
 
 // Emptied and made again (an absent folder is made); false when anything in it stayed
-// or it could not be made.
-bool emptyFolder(const std::string& path) {
+// or it could not be made. The file system answers "no such folder" also when the block
+// holding its entry cannot be read: a folder made then would stand beside the old one,
+// whose work would show again once the worn cell reads. Only the stick's error count tells.
+bool emptyFolder(int slot, const std::string& path) {
+    const ErrorWatch watch(ioErrorCounter(slot));
     (void)remove_directory(path);
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0) return false;   // the delete stopped short
-    return createDir(path) == 0;
+    if (watch.errorsSince()) {
+        printf("cannot look up %s\n", path.c_str());
+        return false;
+    }
+    return ensureFolder(slot, path) == 0;
 }
 
 [[noreturn]] void specialBody(int slot, int fn) {
@@ -98,8 +105,8 @@ bool emptyFolder(const std::string& path) {
     bool emptied = true;
     forEachListEntryOrLog(kTelvoList, [&](const std::string& entry) {
         if (!isSpecialEntry(entry)) return true;
-        emptied = emptyFolder(root + "/" + pairStem(entry) + "in") && emptied;
-        emptied = emptyFolder(root + "/" + entry) && emptied;
+        emptied = emptyFolder(slot, root + "/" + pairStem(entry) + "in") && emptied;
+        emptied = emptyFolder(slot, root + "/" + entry) && emptied;
         return true;
     });
     // A stick that refuses writes takes the deletes in memory only: done only once
