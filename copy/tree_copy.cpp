@@ -178,7 +178,7 @@ int copyEntry(const CopyJob& job, const char* name, const std::string& source,
         if (folder < 0) return folder;
         const bool made = folder == 0;
         if (made) renewHeartbeat();   // a folder made is progress: a deep tree is no hang
-        // The copy goes on either way: its files then fail and tell which stick went.
+        // A folder not made: the copy goes on, its files then fail and tell which stick went.
         logEvt(made ? "succes to create directory" : "failed to create directory", processId, -1);
         return cp_tamvik(job.copyMode, sourcePath, destinationPath, job.srcStick, job.dstStick,
                          job.audioOnly);
