@@ -109,6 +109,13 @@ int stickThatWent(int srcStick, int dstStick, bool print) {
     return checkSticks(srcStick, dstStick, print);
 }
 
+// A stick that answered an error: which stick went decides, as for a failed file;
+// both still there, the copy failed (-3).
+int wentOrFailed(int srcStick, int dstStick) {
+    const int lost = stickThatWent(srcStick, dstStick, false);
+    return lost != 0 ? lost : kFileFailed;
+}
+
 // Up to three attempts per file. After a failure, find out which stick went away
 // (-1 source, -2 destination); both still there after the third attempt: -3.
 int copyWithAttempts(const std::string& source, const std::string& destination, int copyMode,
@@ -138,8 +145,7 @@ const dirent* nextEntry(DIR* folder, const std::string& counter, bool& whole) {
 // missing from a copy reported done. Which stick went decides, as for a file.
 int listingFailed(const std::string& folder, int srcStick, int dstStick) {
     printf("cannot list %s whole\n", folder.c_str());
-    const int lost = stickThatWent(srcStick, dstStick, false);
-    return lost != 0 ? lost : kFileFailed;
+    return wentOrFailed(srcStick, dstStick);
 }
 
 struct CopyJob {
@@ -294,8 +300,7 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
 int makeDestinationFolder(const std::string& folder, int srcStick, int dstStick) {
     const int made = ensureFolder(dstStick, folder);
     if (made != kFolderUnreadable) return made == 0 ? 0 : 1;
-    const int lost = stickThatWent(srcStick, dstStick, false);
-    return lost != 0 ? lost : kFileFailed;
+    return wentOrFailed(srcStick, dstStick);
 }
 
 int lookUpFolder(const std::string& folder, int srcStick, int dstStick, bool& there) {
