@@ -56,6 +56,7 @@ ensure_tools() {
   done
   [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   [ -e /usr/include/ncurses.h ] || need+=(libncurses-dev)   # the front panel (sim/panel)
+  [ -e /usr/lib/bash/rm ] || need+=(bash-builtins)   # the stick tool's rm, without a program
   [ -e /usr/include/openssl/sha.h ] || need+=(libssl-dev)   # the daemon's SHA-256
   # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
   compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
