@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -189,7 +188,9 @@ struct stat lstatOf(const std::string& path) {
 
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
+    std::ostringstream text;   // whole, through the stream's buffer: a stick's file may be large
+    if (f) text << f.rdbuf();
+    return text.str();
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
