@@ -1,8 +1,6 @@
-// The supervisor's helpers: folders with hostile names, the folder watch, the console log.
+// The supervisor's helpers: folders with hostile names, the folder watch, the log's verdict.
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <random>
 
 #include "supervisor/base/file_helpers.h"
 #include "supervisor/base/folder_watch.h"
@@ -59,30 +57,6 @@ TEST(Supervisor, VerdictFromTheLastTwoPieces) {
         EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
     (void)unlink("/tmp/log.txt");
     EXPECT_EQ(checkLogLastLine("anything at all"), -1);
-}
-
-// The tail reader ends as a whole reading in 299-character pieces does, whatever the lines.
-TEST(Supervisor, TailReaderAgreesWithAWholeLogReader) {
-    const std::string odd[] = {"", "\n\n", std::string("ab\0cd\nef\0gh\n", 12),
-                               std::string(200000, 'z') + "\nlast\n",
-                               "a\n" + std::string(200001, 'w') + "\n"};
-    std::mt19937 random(20261206);
-    const int lengths[] = {0, 1, 298, 299, 300, 597, 598, 599, 65535, 65536, 65537, 70000};
-    for (int round = 0; round < 160; ++round) {
-        std::string log = round < 5 ? odd[round] : "";
-        for (int left = round < 5 ? 0 : 1 + static_cast<int>(random() % 4); left > 0; --left) {
-            for (int n = lengths[random() % 12]; n > 0; --n)
-                log += static_cast<char>('a' + random() % 26);
-            if (left > 1 || random() % 2) log += '\n';
-        }
-        ASSERT_TRUE(sim::writeFile("/tmp/tail.txt", log));
-        std::string last, previous, tailLast, tailPrevious;
-        FILE* f = fopen("/tmp/tail.txt", "r");
-        for (char piece[300]; fgets(piece, sizeof piece, f); last = piece) previous = last;
-        EXPECT_TRUE(readLastLogPieces(fileno(f), tailLast, tailPrevious));
-        EXPECT_EQ(std::tie(tailLast, tailPrevious), std::tie(last, previous)) << log.substr(0, 20);
-        fclose(f);
-    }
 }
 
 // A file replaced whole (the installed version) holds the old text or the new, never a part.
