@@ -10,6 +10,7 @@
 #include "copy/tree_copy.h"
 #include "copy/watchdog.h"
 #include "copy/workers.h"
+#include "operations/clear.h"
 #include "supervisor/base/globals.h"
 #include "tests/support/appliance.h"
 
@@ -73,17 +74,24 @@ TEST_F(Copy, ReadBackNamesTheFirstFileThatDiffers) {
     }
 }
 
-TEST_F(Copy, TreeCopySkipsHiddenFoldersAndLinks) {
-    ASSERT_EQ(system("cd /tmp/tamvikma1 && mkdir -p O/.secret O/sub/deep && echo A > O/a.txt"
+// The tree copy skips hidden folders; neither it nor the clear's delete ever follows a link.
+TEST_F(Copy, TreeCopyAndDeleteNeverFollowALink) {
+    ASSERT_EQ(system("mkdir -p /tmp/keep && echo k > /tmp/keep/k && cd /tmp/tamvikma1"
+                     " && mkdir -p O/.secret O/sub/deep && echo A > O/a.txt"
                      " && echo H > O/.hidden && echo X > O/.secret/x && echo F > O/sub/deep/f"
-                     " && ln -s /etc O/dir && ln -s /etc/passwd O/file && ln -s O linkroot"
+                     " && ln -s /tmp/keep O/dir && ln -s /tmp/keep/k O/file && ln -s O linkroot"
+                     " && ln -s /tmp/keep O/sub/dirlink"
                      " && mkdir -p /tmp/tamvikel1/D && echo kept > /tmp/tamvikel1/D/mine"),
               0);
     EXPECT_EQ(cp_tamvik(0, "/tmp/tamvikma1/O", "/tmp/tamvikel1/D", 0, 1, 0), 0);
     EXPECT_EQ(sim::shellOutput("LC_ALL=C ls -A /tmp/tamvikel1/D"), ".hidden\na.txt\nmine\nsub\n");
+    EXPECT_EQ(sim::shellOutput("ls -A /tmp/tamvikel1/D/sub"), "deep\n");
     EXPECT_EQ(sim::readFile("/tmp/tamvikel1/D/sub/deep/f"), "F\n");
     EXPECT_EQ(cp_tamvik(0, "/tmp/tamvikma1/linkroot", "/tmp/tamvikel1/L", 0, 1, 0), 0);
     EXPECT_FALSE(sim::exists("/tmp/tamvikel1/L"));
+    EXPECT_EQ(remove_directory("/tmp/tamvikma1/linkroot"), -1) << "a folder given as a link";
+    EXPECT_TRUE(remove_directory("/tmp/tamvikma1/O") == 0 && !sim::exists("/tmp/tamvikma1/O"));
+    EXPECT_EQ(sim::readFile("/tmp/keep/k"), "k\n");
 }
 
 // Between folders the checks are asked again only after a node of /dev came or went (or the

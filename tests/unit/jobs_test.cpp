@@ -8,7 +8,6 @@
 #include "copy/watchdog.h"
 #include "indicators/function_leds.h"
 #include "indicators/led_board.h"
-#include "operations/clear.h"
 #include "operations/folder_layout.h"
 #include "operations/job_common.h"
 #include "operations/receipt.h"
@@ -26,10 +25,9 @@ TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
         EXPECT_EQ(jobs::spaceRuleHolds(need, freeKiB), fits) << need << " in " << freeKiB;
 }
 
-// A collected session on the master: students 1 and 2 done, then student 1's work damaged (as a
-// later student's writes can on a counterfeit master). The last read-back fails student 1 alone;
-// the receipt lists student 2's files, names with a line break, a backslash or a leading blank
-// escaped as sha256sum escapes them, and `sha256sum -c` checks every one.
+// Students 1 and 2 collected, then 1's work damaged on the master (as a later student's writes
+// can on a counterfeit one): the last read-back fails 1 alone; `sha256sum -c` checks 2's names
+// with a line break, a backslash or a leading blank, escaped as sha256sum escapes them.
 TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
     const std::string session = "/tmp/tamvikma1/TAMVIK-IN/SESSION1/";
     ASSERT_TRUE(ensureSegment());
@@ -60,7 +58,6 @@ TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
     EXPECT_NE(receipt.find("slot 1: 0 files, 0 bytes, not collected: its work on the master"),
               std::string::npos)
         << receipt;
-    EXPECT_NE(receipt.find("slot 2: 4 files, 82 bytes, done"), std::string::npos) << receipt;
 }
 
 using Names = std::multiset<std::string>;
@@ -97,17 +94,6 @@ TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
         << "no special folder: the variant stays off";
 }
 
-TEST(Jobs, DeleteNeverFollowsALink) {
-    ASSERT_TRUE(
-        ensureSegment() &&
-        !system("mkdir -p /tmp/keep/deep /tmp/gone/sub/subsub && echo k > /tmp/keep/deep/k"
-                " && echo b > /tmp/gone/sub/subsub/b && ln -s /tmp/keep /tmp/gone/sub/dirlink"
-                " && ln -s /tmp/keep/deep/k /tmp/gone/filelink && ln -s /tmp/keep /tmp/keeplink"));
-    EXPECT_TRUE(remove_directory("/tmp/gone") == 0 && !sim::exists("/tmp/gone"));
-    EXPECT_EQ(remove_directory("/tmp/keeplink"), -1) << "a folder given as a link is not entered";
-    EXPECT_EQ(sim::readFile("/tmp/keep/deep/k"), "k\n");
-}
-
 // Phase 1, one slot holding a code: its own expander bit, active low; a failure in any phase.
 TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
     const struct {
@@ -115,11 +101,10 @@ TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
         unsigned first, second;
         bool master, failure;
     } rows[] = {{-1, 0, 0xff, 0xff, false, false}, {0, 2, 0xff, 0xff, true, false},
-                {1, 2, 0xfe, 0xff, false, false},  {9, 4, 0xfd, 0xff, false, false},
-                {12, 2, 0x7f, 0xff, false, false}, {5, 2, 0xff, 0xfe, false, false},
-                {16, 2, 0xff, 0x7f, false, false}, {3, 7, 0xff, 0xff, false, true},
-                {0, 5, 0xff, 0xff, false, true},   {16, 6, 0xff, 0xff, false, true},
-                {4, 8, 0xff, 0xff, false, false},  {4, 1, 0xff, 0xff, false, false}};
+                {12, 2, 0x7f, 0xff, false, false}, {16, 2, 0xff, 0x7f, false, false},
+                {3, 7, 0xff, 0xff, false, true},   {0, 5, 0xff, 0xff, false, true},
+                {16, 6, 0xff, 0xff, false, true},  {4, 8, 0xff, 0xff, false, false},
+                {4, 1, 0xff, 0xff, false, false}};
     for (const auto& row : rows) {
         for (int s = 0; s < kSlots; ++s) stickLedTmp[s] = s == row.slot ? row.code : 0;
         tmpToReal();
