@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# The Debian package in a --kernel appliance: installs the daemon and the board's platform, sets up
-# the GPIO lines before the daemon starts once from /, restarts after a death and an upgrade,
-# purges clean; the port helper writes, for sticks plugged port by port, the rules the package
-# ships. With --systemd the same checks run on a board that boots with systemd: this machine's
-# systemd, pid 1 of a namespace of its own, starts the package's unit.
+# The Debian package in a --kernel appliance: installs the daemon and the platform, sets up the GPIO
+# lines before the daemon starts once from /, restarts after a death and an upgrade, purges clean;
+# the port helper writes the rules the package ships. --systemd: the same under this machine's
+# systemd, pid 1 of a namespace of its own.
 #   sim/appliance --kernel --share build -- tests/package/deb_test.sh DEB [--systemd]
 set -u
 failures=0
 check() {   # check WHAT EXPECTED ACTUAL
   if [ "$2" != "$3" ]; then echo "FAIL: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
 }
-daemons() {
-  local c
-  for c in /proc/[0-9]*/comm; do
-    [ "$(cat "$c" 2>/dev/null)" = stickdupd ] && echo "${c//[^0-9]/}"
-  done | sort -n
-}
+daemons() { pgrep -x stickdupd | sort -n; }
 waitfor() { for _ in $(seq 300); do "$@" && return 0; sleep 0.2; done; return 1; }   # 60 s
 count() { [ "$(daemons | wc -l)" = "$1" ]; }
 renewed() { count 3 && [ -z "$(daemons | grep -xF "$old")" ]; }
@@ -27,8 +21,7 @@ init=sysv
 if [ "${2:-}" = --in-systemd ]; then
   init=systemd
 else
-  # dpkg writes into overlays of the host's read-only /usr and /etc; its database starts empty
-  # (--force-depends).
+  # dpkg writes into overlays of the read-only /usr and /etc; an empty database: --force-depends.
   for dir in /usr /etc; do
     mkdir -p "/tmp/ov$dir/up" "/tmp/ov$dir/work"
     mount -t overlay overlay \
@@ -37,8 +30,7 @@ else
   mkdir -p /var/lib/dpkg/info /var/lib/dpkg/updates /var/log && : >/var/lib/dpkg/status
 fi
 if [ "${2:-}" = --systemd ]; then
-  # systemd boots in a namespace with processes of its own, then the checks run in there. It
-  # would empty /tmp at boot: the overlays' folders are there, and maybe this checkout.
+  # systemd would empty /tmp at boot: the overlays' folders are there, and maybe this checkout.
   mkdir -p /etc/tmpfiles.d
   ln -s /dev/null /etc/tmpfiles.d/tmp.conf
   ln -s /dev/null /etc/systemd/system/tmp.mount
@@ -105,10 +97,5 @@ dpkg -P stickdup >>/tmp/dpkg.log 2>&1; check "purge" 0 $?
 waitfor count 0; check "no process after purge" 0 $?
 check "files left" "" "$(ls /usr/sbin/stickdup* /etc/init.d/stickdupd /etc/rc*.d/*stickdupd $rules \
   /usr/lib/systemd/system/stickdupd.service /etc/systemd/system/*/stickdupd.service 2>/dev/null)"
-if [ "$failures" -ne 0 ]; then
-  echo "--- dpkg log"
-  cat /tmp/dpkg.log
-  echo "--- port helper"
-  cat /tmp/ports.out 2>/dev/null
-fi
+[ "$failures" -eq 0 ] || tail -n +1 /tmp/dpkg.log /tmp/ports.out 2>/dev/null   # "==> FILE <==" each
 exit "$failures"

@@ -1,5 +1,4 @@
-// Test support inside the appliance sim/appliance makes: sticks go through its stick
-// tool, the shims log under /sim/calls, the GPIO value files are the sandbox's own.
+// Inside the appliance: sticks go through its stick tool, shims log under /sim/calls.
 #include "tests/support/appliance.h"
 
 #include <fcntl.h>
@@ -84,9 +83,8 @@ std::string functionLeds() {
     return leds;
 }
 
-// The kernel's record of the LED expander (sim/lib/kernel-init): each write the chip took reads
-// "smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]", each run of i2cset
-// "sched_process_exec".
+// The kernel's record of the LED expander (sim/lib/kernel-init): a write the chip took reads
+// "smbus_write: i2c-0 a=027 f=0000 c=fe BYTE_DATA l=1 [ff]", a run of i2cset "sched_process_exec".
 std::vector<std::pair<int, int>> boardBytes() {
     std::vector<std::pair<int, int>> pairs;
     std::istringstream lines(readFile("/sim/calls/board.log"));
@@ -175,9 +173,8 @@ void stopDaemon() {
     (void)killSession(session);
     while (waitpid(session, nullptr, 0) < 0 && errno == EINTR) continue;
     // The children are reaped by the appliance's init; a fork may have been under way.
-    if (!waitFor([session] { return !killSession(session); }, 10s)) {
+    if (!waitFor([session] { return !killSession(session); }, 10s))
         ADD_FAILURE() << "sim: the daemon's family lives on";
-    }
 }
 
 struct stat lstatOf(const std::string& path) {

@@ -1,6 +1,5 @@
-// Test support for the simulated appliance (sim/appliance): every test binary runs in a fresh one
-// (own /tmp, /dev, GPIO value files, shared memory; KERNEL tests also an emulated computer with FAT
-// sticks on loop + device-mapper). A failing step is reported as a test failure where it happens.
+// Test support for the simulated appliance (sim/appliance), fresh for each test binary (KERNEL: an
+// emulated computer with FAT sticks). A failing step is a test failure where it happens.
 #pragma once
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -22,7 +21,7 @@ using namespace std::chrono_literals;
 bool stick(std::vector<std::string> args);
 
 // ---- Buttons (read "1" when released), LEDs, the stick LED board -----------------
-constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13, kMasterLed = 71;
+constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13;
 void pressButton(int gpio);
 void releaseButton(int gpio);
 std::string gpioValue(int gpio);   // first character of the value file, "" if none
