@@ -82,7 +82,10 @@ write_job() {
     # A terminal's size, which the kernel's console cannot learn by itself.
     if [ -t 0 ]; then read -r rows cols < <(stty size 2>/dev/null) || true; fi
     printf 'SIM_ROWS=%q SIM_COLS=%q\n' "${rows:-}" "${cols:-}"
-    printf 'export SIM_MODE=%q PATH=%q HOME=/root LANG=C.UTF-8\n' "$mode" "$SIM_PATH"
+    printf 'export SIM_MODE=%q PATH=%q HOME=/root\n' "$mode" "$SIM_PATH"
+    # A person at a terminal reads UTF-8. Otherwise no locale, as the board's init gives the
+    # daemon none: every program would load a dozen locale files at its start.
+    [ ! -t 0 ] || echo 'export LANG=C.UTF-8'
     # Test selection and output settings travel in; nothing else of the caller's
     # environment does, so every run starts alike.
     for name in $(compgen -e); do

@@ -315,7 +315,7 @@ bool addContent(Files& files, int slot, const std::string& kind, const std::stri
         files.emplace_back(arg + "/", "");
     else if (kind == "slow") {   // in TAMVIK-OUT, or in the folder named
         const std::string folder = arg.empty() ? deep : arg;
-        files.insert(files.end(), {{folder + "/a/slow.bin", alphabet(2L << 20)},
+        files.insert(files.end(), {{folder + "/a/slow.bin", alphabet(512L << 10)},
                                    {folder + "/b/after.txt", "after"}});
     } else if (kind == "many") {   // in TAMVIK-OUT/many, or in the folder named (many:N:FOLDER)
         const size_t colon = arg.find(':');
@@ -808,9 +808,9 @@ TEST_P(Scenario, Row) {
         before[s.slot] = s.udf ? stickSums(s.slot) : Sums{};
         ASSERT_TRUE(putFiles(s.slot, s.files, before[s.slot]));
         if (s.fake) before[s.slot] = stickSums(s.slot);   // what it holds, not what it was told
-        // Reads of 300 kB/s: a copy of its 2 MiB lasts seconds, long enough for a fault to strike
+        // Reads of 75 kB/s: a copy of its 512 KiB lasts seconds, long enough for a fault to strike
         // in it.
-        if (s.slow) sim::stick({"speed", std::to_string(s.slot), "300", "0"});
+        if (s.slow) sim::stick({"speed", std::to_string(s.slot), "75", "0"});
         // A kept stick: what the sticks held before the power cut, as the boot before saved it
         // when the cut struck. Without it the cut never came, and nothing here would be proved.
         const std::string saved =
