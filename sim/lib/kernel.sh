@@ -102,7 +102,7 @@ run_machine() {
   local q=(qemu-system-x86_64 -M pc -accel tcg,tb-size=512 -m 1024 -smp 1
            -nodefaults -no-user-config -display none -no-reboot
            -kernel "$SIM_KERNEL_DIR/vmlinux" -initrd "$SIM_KERNEL_DIR/initramfs.gz"
-           -append "console=ttyS0 panic=-1 quiet loglevel=4 mitigations=off norandmaps highres=off $hardening"
+           -append "console=ttyS0 panic=-1 quiet loglevel=4 mitigations=off norandmaps $hardening"
            -serial "file:$(qarg "$root/sim/kernel.log")"
            -device virtio-serial-pci -device virtconsole,chardev=out -device virtconsole,chardev=err
            -chardev file,id=err,path=/proc/self/fd/4,append=on)
