@@ -846,7 +846,7 @@ TEST_P(Scenario, Row) {
     gEventStart = sim::readFile("/tmp/logC.txt").size();
     press(job);
     // A whole job under the slow kernel: long enough for a watchdog's 60 s and a stick the kernel
-    // gives up on after 90 s, short enough that a watchdog that never gives up fails its row within
+    // gives up on after 70 s, short enough that a watchdog that never gives up fails its row within
     // minutes.
     ASSERT_TRUE(sim::waitFor(
         [&] {
