@@ -22,7 +22,7 @@ set(run SIM_TIMEOUT=2700 ${STICKDUP_APPLIANCE} --kernel --share ${PROJECT_BINARY
 # Each group's minutes in a whole run on a two-core machine: the longest start first, so
 # that the short ones fill the gaps at the end.
 set(minutes " watchdog=7 slow=7 classc=6 verify=6 classb=6 watchdog2=5 whole=5 special=5"
-            " classa=5 collect=5 stall=4 distribute=4 stall2=4 buttons=3 restart=2 update=2")
+            " classa=5 collect=5 stall=4 distribute=4 stall2=4 buttons=3 restart=3 update=2")
 foreach(group IN LISTS groups)
   add_test(NAME scenario_${group} COMMAND ${CMAKE_COMMAND} -E env STICKDUP_GROUP=${group}
            GTEST_FILTER=Table/Scenario.Row/${group}_* ${run} -- $<TARGET_FILE:scenario_test>)
