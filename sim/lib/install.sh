@@ -11,7 +11,7 @@ readonly SIM_NEEDED_TOOLS="cmake:cmake make:make g++:g++ bwrap:bubblewrap
   qemu-system-x86_64:qemu-system-x86 cpio:cpio xz:xz-utils flock:util-linux udevadm:udev
   i2cset:i2c-tools nbdkit:nbdkit
   modprobe:kmod dmsetup:dmsetup mkfs.vfat:dosfstools mkudffs:udftools losetup:mount blkid:util-linux
-  ipcs:util-linux timeout:coreutils find:findutils awk:mawk clang++:clang tmux:tmux"
+  ipcs:util-linux timeout:coreutils find:findutils awk:mawk tmux:tmux"
 
 # Debian's mirrors are now and then caught mid-sync (a package list of the wrong
 # size), and the install that follows then finds no such package: a failed update
@@ -58,9 +58,6 @@ ensure_tools() {
   [ -e /usr/include/ncurses.h ] || need+=(libncurses-dev)   # the front panel (sim/panel)
   [ -e /usr/lib/bash/rm ] || need+=(bash-builtins)   # the stick tool's rm, without a program
   [ -e /usr/include/openssl/sha.h ] || need+=(libssl-dev)   # the daemon's SHA-256
-  # clang's libFuzzer runtime, for the fuzz build; the clang package leaves it out.
-  compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
-    need+=(libclang-rt-dev)
   install_packages "${need[@]}"
 }
 

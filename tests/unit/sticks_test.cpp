@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 
 #include "sticks/format.h"
-#include "sticks/label_folder.h"
 #include "sticks/mount.h"
 #include "sticks/space.h"
 #include "sticks/volume_label.h"
@@ -65,15 +64,6 @@ TEST(Sticks, LabelWrittenByteForByte) {
     EXPECT_TRUE(sim::readFile("/tmp/zero.img") == zeros) << "not a FAT volume, written";
 }
 
-TEST(Sticks, LabelGivesOneFolderNameOrNone) {
-    // Slashes, quotes, "..", no label, "$(...)" and UTF-8: the classroom collect's labels.
-    for (auto [label, folder] : {std::pair{"...", "UE3"},
-                                 {"<>?\\|", "UE3 _____"},
-                                 {" .a", "UE3  .a"},
-                                 {"t\tb\x7f", "UE3 t_b_"}})
-        EXPECT_EQ(studentFolderName(3, label), folder) << label;
-}
-
 TEST(Sticks, SpaceCountsAndFreeSpace) {
     for (auto [count, unit, kib] : {std::tuple{1u, 512u, 1u},
                                     {1u, 511u, 0u},
@@ -101,7 +91,7 @@ TEST(Sticks, SpaceCountsAndFreeSpace) {
                                             blocks("tree/loop"));
     EXPECT_EQ(fileCntG, 5);
 
-    // Listed files (which line selects what: the fuzz target) count once a line, folders never.
+    // Listed files count once a line, folders never.
     const unsigned wav = blocks("m/ABC.wav"), abc = wav + blocks("m/abc.txt");
     for (auto [list, audioOnly, total] :
          {std::tuple{"abcd\n", 1, wav}, {"abcd\n", 0, abc}, {"ABC.wavx\r\nABC.\n", 1, 2 * wav}})

@@ -1,4 +1,4 @@
-// The supervisor's helpers: folders with hostile names, the folder watch, the log's verdict.
+// The supervisor's helpers: the folder watch, the log's verdict, a file replaced whole.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -6,23 +6,6 @@
 #include "supervisor/base/folder_watch.h"
 #include "supervisor/base/shell_runner.h"
 #include "tests/support/appliance.h"
-
-TEST(Supervisor, StickTextReachesTheShellAsOneLiteralWord) {
-    ASSERT_TRUE(chdir("/tmp") == 0 && sim::touch("/tmp/plain"));   // where "touch pwned" would land
-    std::string deep = "/tmp/long", tooDeep;   // every missing level, any length the system takes
-    while (deep.size() < 1500) deep += "/" + std::string(120, 'd');
-    for (tooDeep = deep; tooDeep.size() < 5000;) tooDeep += "/" + std::string(120, 'e');
-    std::vector<std::pair<std::string, int>> made = {
-        {"/tmp/t/x/", 0}, {"/tmp/plain/sub", -1}, {deep, 0}, {tooDeep, -1}};
-    for (const std::string text : {"it's", "$(touch pwned)", "`touch pwned`", "back\\slash \"dq\"",
-                                   "new\nline", "a;b|c&d>e", "-p", "$HOME ~ *", ""})
-        made.emplace_back("/tmp/made/" + text + "/deeper", 0);
-    for (const auto& [path, result] : made) {
-        EXPECT_EQ(createDir(path), result) << path.substr(0, 30);
-        EXPECT_EQ(S_ISDIR(sim::lstatOf(path).st_mode), result == 0) << path.substr(0, 30);
-    }
-    EXPECT_FALSE(sim::exists("/tmp/pwned"));
-}
 
 // A watch the kernel dropped (its folder gone, its file system unmounted) hears nothing again:
 // from then on every cycle must look for itself.
