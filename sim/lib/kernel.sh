@@ -62,6 +62,21 @@ initramfs_hash() {
   { echo "$SIM_MODULES"; declare -f module_options; cat "$here/lib/initramfs-init"; } | sha256sum | cut -d' ' -f1
 }
 
+# listed_kernel_package CACHE: the kernel package as the package lists now name it.
+# apt-cache reads every list for it (seconds, under the lock every appliance start
+# takes), so the answer is kept in CACHE until the lists change (an apt-get update).
+listed_kernel_package() {
+  local stamp package kept=$1/.package
+  stamp=$(stat -c '%n %Y %s' /var/lib/apt/lists/* 2>/dev/null | sha256sum | cut -d' ' -f1)
+  if [ "$(head -n 1 "$kept" 2>/dev/null)" = "$stamp" ]; then
+    sed -n 2p "$kept"
+    return
+  fi
+  package=$(kernel_package linux-image-amd64)
+  [ -z "$package" ] || printf '%s\n%s\n' "$stamp" "$package" >"$kept"
+  echo "$package"
+}
+
 # find_kernel: sets SIM_KERNEL_DIR to a ready kernel folder, preparing it when needed.
 # Several appliances starting at once prepare it once (a lock in the cache).
 find_kernel() {
@@ -70,10 +85,10 @@ find_kernel() {
   mkdir -p "$cache"
   exec {lock}>"$cache/.lock"
   flock "$lock"
-  package=$(kernel_package linux-image-amd64)
+  package=$(listed_kernel_package "$cache")
   if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
     apt-get update -qq >/dev/null 2>&1
-    package=$(kernel_package linux-image-amd64)
+    package=$(listed_kernel_package "$cache")
   fi
   if [ -z "$package" ]; then   # no package lists: the newest kernel already here, if any
     package=$(ls -t "$cache" 2>/dev/null | grep '^linux-image-' | head -n 1)
