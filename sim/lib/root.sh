@@ -4,6 +4,22 @@
 readonly SIM_BUTTON_LINES="0 1 3 6"
 readonly SIM_LED_LINES="13 14 68 110 71"
 readonly SIM_PATH=/sim/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+# What the daemon and the sticks' tool start again and again: a shell and a tool for
+# every command, i2cset for every LED frame that changes.
+readonly SIM_HOT_PROGRAMS="dash bash i2cset mount umount blkid mkfs.fat tar cp rm mkdir sync
+  sleep cat blockdev head sed grep timeout flock"
+
+# hot_files: those programs, the libraries they load and the loader's cache, as paths
+# below /usr and /etc, where the emulated computer sees this machine's files.
+hot_files() {
+  local program path
+  for program in $SIM_HOT_PROGRAMS; do
+    path=$(PATH=/usr/sbin:/usr/bin command -v "$program") || continue
+    echo "$path"
+    ldd "$path" 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'
+  done | xargs -r realpath
+  realpath /etc/ld.so.cache
+}
 
 # build_root ROOT SIMDIR MODE
 build_root() {
@@ -62,6 +78,7 @@ build_root() {
   if [ "$mode" = kernel ]; then
     mkdir -p "$root/sim/host"
     printf '%s\n' "${shares[@]}" >"$root/sim/shares"
+    hot_files | grep -E '^/(usr|etc)/' | sort -u >"$root/sim/hot-files"
   fi
 }
 
