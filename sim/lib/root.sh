@@ -12,12 +12,13 @@ readonly SIM_HOT_PROGRAMS="dash bash i2cset mount umount blkid mkfs.fat tar cp r
 # hot_files: those programs, the libraries they load and the loader's cache, as paths
 # below /usr and /etc, where the emulated computer sees this machine's files.
 hot_files() {
-  local program path
-  for program in $SIM_HOT_PROGRAMS; do
-    path=$(PATH=/usr/sbin:/usr/bin command -v "$program") || continue
-    echo "$path"
-    ldd "$path" 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'
-  done | xargs -r realpath
+  local programs
+  programs=$(PATH=/usr/sbin:/usr/bin command -v $SIM_HOT_PROGRAMS)
+  # One ldd for them all: it prints each program's libraries under its name.
+  { echo "$programs"
+    ldd $programs 2>/dev/null |
+      awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// && $2 ~ /^\(/ { print $1 }'
+  } | xargs -r realpath
   realpath /etc/ld.so.cache
 }
 
