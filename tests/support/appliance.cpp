@@ -71,10 +71,6 @@ bool stick(std::vector<std::string> args) {
 void pressButton(int gpio) { writeGpio(gpio, "0\n"); }
 void releaseButton(int gpio) { writeGpio(gpio, "1\n"); }
 std::string gpioValue(int gpio) { return readFile(gpioPath(gpio)).substr(0, 1); }
-void removeGpio(int gpio) {
-    if (unlink(gpioPath(gpio).c_str()) != 0)
-        ADD_FAILURE() << "sim: cannot remove " << gpioPath(gpio);
-}
 
 std::string functionLeds() {
     std::string leds;

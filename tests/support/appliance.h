@@ -25,7 +25,6 @@ constexpr int kLed1 = 68, kLed2 = 110, kLed3 = 14, kLed4 = 13;
 void pressButton(int gpio);
 void releaseButton(int gpio);
 std::string gpioValue(int gpio);   // first character of the value file, "" if none
-void removeGpio(int gpio);         // the value file vanishes (fatal-path tests)
 std::string functionLeds();        // "LED4 LED3 LED2 LED1", e.g. "0011"
 std::vector<std::pair<int, int>>
 boardBytes();                             // what the expander chip took (KERNEL), oldest first

@@ -3,17 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <set>
-
 #include "copy/watchdog.h"
-#include "indicators/function_leds.h"
 #include "indicators/led_board.h"
-#include "operations/folder_layout.h"
 #include "operations/job_common.h"
 #include "operations/receipt.h"
 #include "copy/read_back.h"
 #include "copy/tree_copy.h"
-#include "supervisor/base/file_helpers.h"
 #include "tests/support/appliance.h"
 
 TEST(Jobs, SpaceRuleIsExactForSticksOfSeveralGiB) {
@@ -60,40 +55,6 @@ TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
         << receipt;
 }
 
-using Names = std::multiset<std::string>;
-using namespace std::string_literals;
-
-static Names entries(const char* list) {   // {"?"} when the list cannot be read
-    Names got;
-    const auto keep = [&](const std::string& e) {
-        got.insert(e);
-        return true;
-    };
-    return jobs::forEachListEntry(list, keep) ? got : Names{"?"};
-}
-
-// List lines are read in 150-byte pieces, trimmed; a name that would not come back
-// unchanged from one is never listed as a special folder, nor is a file or a stale entry.
-TEST(Jobs, ListPiecesAndTheSpecialFolderList) {
-    ASSERT_TRUE(
-        sim::writeFile("/tmp/list.txt", "  Maths-out \t\n\n" + std::string(160, 'x') + "\n"));
-    EXPECT_EQ(entries("/tmp/list.txt"),
-              (Names{"Maths-out", "", std::string(149, 'x'), std::string(11, 'x')}));
-    const std::string telvo = "/tmp/tamvikma1/TELVO/", fitting = std::string(144, 'F') + "-out";
-    for (const std::string& dir : {"Maths-out"s, "Maths-in"s, "Phys-OUT"s, " Pad-out"s, fitting,
-                                   std::string(145, 'L') + "-out"})
-        ASSERT_EQ(createDir(telvo + dir), 0);
-    ASSERT_TRUE(sim::writeFile(telvo + "notes-out", "a file") &&
-                sim::writeFile("/tmp/repTelvo.txt", "Stale-out\n"));
-    EXPECT_EQ(listTelvoFolders(), 2) << "the blank-led and the over-long name left out";
-    EXPECT_EQ(entries("/tmp/repTelvo.txt"), (Names{"Maths-out", "Phys-OUT", fitting}));
-    EXPECT_EQ(addTelvoFolder("two\nlines-out"), -1);
-    ASSERT_EQ(system("rm -rf /tmp/tamvikma1/TELVO/*-[oO]*"), 0);
-    listTelvoFolders();
-    EXPECT_EQ(entries("/tmp/repTelvo.txt"), Names{"?"})
-        << "no special folder: the variant stays off";
-}
-
 // Phase 1, one slot holding a code: its own expander bit, active low; a failure in any phase.
 TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
     const struct {
@@ -114,10 +75,4 @@ TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
             std::make_tuple(row.first, row.second, row.master, !row.failure))
             << row.slot << ":" << row.code;
     }
-}
-
-TEST(Leds, AMissingFunctionLedValueFileEndsTheProcess) {
-    sim::removeGpio(sim::kLed3);
-    EXPECT_EXIT(cmdLed3("1"), testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(blinkLed3(), testing::ExitedWithCode(1), "");
 }

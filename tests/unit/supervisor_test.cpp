@@ -1,4 +1,4 @@
-// The supervisor's helpers: the folder watch, the log's verdict, a file replaced whole.
+// The supervisor's helpers: the folder watch, the log's verdict.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -40,15 +40,4 @@ TEST(Supervisor, VerdictFromTheLastTwoPieces) {
         EXPECT_EQ(judgeLogPieces(row.last, row.previous, row.cmd, &text), row.result) << row.last;
     (void)unlink("/tmp/log.txt");
     EXPECT_EQ(checkLogLastLine("anything at all"), -1);
-}
-
-// A file replaced whole (the installed version) holds the old text or the new, never a part.
-TEST(Supervisor, ReplacedFileHoldsTheOldTextOrTheNew) {
-    const std::string path = "/tmp/version";
-    ASSERT_TRUE(sim::writeFile(path, "5\n"));
-    EXPECT_TRUE(replaceFile(path, "16' && touch pwned '\n"));
-    EXPECT_EQ(sim::readFile(path), "16' && touch pwned '\n");
-    ASSERT_TRUE(mkdir((path + ".new").c_str(), 0755) == 0 && sim::touch(path + ".new/in"));
-    EXPECT_FALSE(replaceFile(path, "17\n")) << "the new text had nowhere to go";
-    EXPECT_EQ(sim::readFile(path), "16' && touch pwned '\n");
 }
