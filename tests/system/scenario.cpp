@@ -89,12 +89,15 @@ std::string testId(const Row& row, std::map<std::string, int>& seen) {
     return row.group + "_" + id + (repeat > 1 ? "_" + std::to_string(repeat) : "");
 }
 
+bool endsWith(const std::string& s, const std::string& e) {
+    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+}
+
 // "collect-whole+shift held" as a Job; false for a job the panel has no gesture for.
 bool parseJob(std::string text, Job& job) {
     const auto cut = [&](const std::string& tail) {
-        const size_t at = text.rfind(tail);
-        if (at == npos || at + tail.size() != text.size()) return false;
-        text.resize(at);
+        if (!endsWith(text, tail)) return false;
+        text.resize(text.size() - tail.size());
         return true;
     };
     job.held = cut(" held");
@@ -147,8 +150,11 @@ std::vector<Row> loadRows() {
 bool under(const std::string& path, const std::string& folder) {
     return path.rfind(folder, 0) == 0;
 }
-bool endsWith(const std::string& s, const std::string& e) {
-    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+// The condition holds now and still after the pause: a state, not a moment of a change.
+bool stays(const std::function<bool()>& cond, std::chrono::milliseconds pause) {
+    if (!cond()) return false;
+    std::this_thread::sleep_for(pause);
+    return cond();
 }
 std::string jobFile(int job) { return "/tmp/bt" + std::to_string(job) + ".cmd"; }
 
@@ -255,7 +261,9 @@ bool putFiles(int slot, const Files& files, Sums& sums) {
         fs::create_directories(path.parent_path(), ec);
         if (relPath.back() == '/') continue;
         std::ofstream f(path, std::ios::binary | std::ios::trunc);
-        if (!(f << content) || (f.close(), !f)) {
+        f << content;
+        f.close();
+        if (!f) {
             ADD_FAILURE() << "cannot write " << relPath << " on stick " << slot;
             return false;
         }
@@ -681,14 +689,16 @@ struct Volume {
 };
 Volume volumeOf(int slot) { return {blkidOf(slot, "LABEL"), blkidOf(slot, "UUID")}; }
 
-// The student folders a special-folder clear empties and makes again: each -out folder of the
-// master's TELVO and its -in twin; none in folder mode.
-std::vector<std::string> clearedFolders(const std::map<int, Sums>& before) {
+// The students' folders of the master's subjects: each -out folder of its TELVO and its -in twin
+// (none in folder mode). A special-folder clear empties and makes again both, a distribute fills
+// the -in ones only.
+std::vector<std::string> subjectFolders(const std::map<int, Sums>& before, bool inOnly = false) {
     std::vector<std::string> folders;
     if (!before.count(0)) return folders;
     for (const std::string& out : sources(before.at(0), false, "TELVO/")) {
         const std::string name = out.substr(6);   // "Maths-out/"
-        folders.insert(folders.end(), {name, name.substr(0, name.size() - 4) + "in/"});
+        if (!inOnly) folders.push_back(name);
+        folders.push_back(name.substr(0, name.size() - 4) + "in/");
     }
     return folders;
 }
@@ -854,8 +864,7 @@ TEST_P(Scenario, Row) {
                 if (!f.done && due(f)) strikeNow(f);
             if (job.number) return !exists(jobFile(job.number));
             // The update signal steps its four LEDs one by one: the ready pattern that stays.
-            return sim::functionLeds() == "0011" &&
-                   (std::this_thread::sleep_for(300ms), sim::functionLeds() == "0011");
+            return stays([] { return sim::functionLeds() == "0011"; }, 300ms);
         },
         std::chrono::seconds(300 + 25 * sticks.size())))
         << "the job did not end";
@@ -868,9 +877,10 @@ TEST_P(Scenario, Row) {
     EXPECT_TRUE(sim::waitFor(
         [&] {
             const std::string log = sim::readFile("/tmp/logC.txt");
-            const bool quiet = !job.number ||   // the last line stays the last for a second
-                               (endsWith(log, last) && (std::this_thread::sleep_for(1s),
-                                                        sim::readFile("/tmp/logC.txt") == log));
+            const auto unchanged = [&] {
+                return endsWith(log, last) && sim::readFile("/tmp/logC.txt") == log;
+            };
+            const bool quiet = !job.number || stays(unchanged, 1s);   // the last line stays last
             return quiet && sim::readFile("/proc/mounts").find("/tmp/tamvik") == npos;
         },
         kStep))
@@ -951,17 +961,19 @@ TEST_P(Scenario, Row) {
         }
     } else if (before.count(0)) {
         broken += damage(before[0], after[0], {});
+        std::vector<std::string> fills = {"TAMVIK-IN/"};
+        if (!subjects.empty()) fills = subjectFolders(before, true);
         for (const auto& [slot, sums] : before) {
             if (!slot || job.button != kDistribute) continue;
             if (!job.shift)
-                broken += damage(sums, after[slot], {"TAMVIK-IN/", "Maths-in/", "Phys-in/"});
+                broken += damage(sums, after[slot], fills);
             if (ended[slot] == 4)
                 broken +=
                     missing(before[0], sources(before[0], job.shift, subjects), after[slot], "");
         }
     }
     if (job.button == kClear) {
-        const std::vector<std::string> folders = clearedFolders(before);
+        const std::vector<std::string> folders = subjectFolders(before);
         for (const Stick& st : sticks)
             if (st.slot && !st.nofs && ended[st.slot] == 4)
                 broken +=

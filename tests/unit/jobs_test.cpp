@@ -1,10 +1,9 @@
-// Job pieces that need no stick, on the appliance's /tmp; the LEDs (blinking: the running daemon).
+// Job pieces that need no stick, on the appliance's /tmp.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "copy/watchdog.h"
-#include "indicators/led_board.h"
 #include "operations/job_common.h"
 #include "operations/receipt.h"
 #include "copy/read_back.h"
@@ -53,26 +52,4 @@ TEST(Jobs, SessionReadBackAtTheEndAndItsReceipt) {
     EXPECT_NE(receipt.find("slot 1: 0 files, 0 bytes, not collected: its work on the master"),
               std::string::npos)
         << receipt;
-}
-
-// Phase 1, one slot holding a code: its own expander bit, active low; a failure in any phase.
-TEST(Leds, EachSlotLightsItsOwnExpanderBitActiveLow) {
-    const struct {
-        int slot, code;
-        unsigned first, second;
-        bool master, failure;
-    } rows[] = {{-1, 0, 0xff, 0xff, false, false}, {0, 2, 0xff, 0xff, true, false},
-                {12, 2, 0x7f, 0xff, false, false}, {16, 2, 0xff, 0x7f, false, false},
-                {3, 7, 0xff, 0xff, false, true},   {0, 5, 0xff, 0xff, false, true},
-                {16, 6, 0xff, 0xff, false, true},  {4, 8, 0xff, 0xff, false, false},
-                {4, 1, 0xff, 0xff, false, false}};
-    for (const auto& row : rows) {
-        for (int s = 0; s < kSlots; ++s) stickLedTmp[s] = s == row.slot ? row.code : 0;
-        tmpToReal();
-        const BoardFrame frame = computeBoardFrame(stickLed, 1);
-        EXPECT_EQ(
-            std::make_tuple(frame.firstByte, frame.secondByte, frame.masterLit, frame.noFailure),
-            std::make_tuple(row.first, row.second, row.master, !row.failure))
-            << row.slot << ":" << row.code;
-    }
 }
