@@ -234,7 +234,7 @@ void optiswitchled() {
 
 void mainhubctrl() {
     logEvt("mainhub", 0, 0);   // the button process's event log, as at start-up
-    keepCommandStatuses();   // its only children are its own board commands, waited for
+    keepCommandStatuses();     // its only children are its own board commands, waited for
     attachSegmentUntilItWorks();
     blkFlg = 0;
     for (;;) {

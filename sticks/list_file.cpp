@@ -68,8 +68,8 @@ int listedCopies(std::string_view name, int audioOnly) {
     int copies = 0;
     std::string piece;
     while (list.readPiece(piece)) {
-        copies += fileListSelects(withoutLineEnd(piece), name) &&
-                  (!audioOnly || passesAudioFilter(name));
+        copies +=
+            fileListSelects(withoutLineEnd(piece), name) && (!audioOnly || passesAudioFilter(name));
     }
     return copies;
 }

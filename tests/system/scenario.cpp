@@ -965,8 +965,7 @@ TEST_P(Scenario, Row) {
         if (!subjects.empty()) fills = subjectFolders(before, true);
         for (const auto& [slot, sums] : before) {
             if (!slot || job.button != kDistribute) continue;
-            if (!job.shift)
-                broken += damage(sums, after[slot], fills);
+            if (!job.shift) broken += damage(sums, after[slot], fills);
             if (ended[slot] == 4)
                 broken +=
                     missing(before[0], sources(before[0], job.shift, subjects), after[slot], "");
