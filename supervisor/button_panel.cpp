@@ -119,9 +119,15 @@ int blinkJobLed(int job) {
     }
 }
 
+// A result still on display belongs to an earlier job: its marker goes with a new
+// request, or the LED process would show that job's pattern over the new one's, and
+// the new job's result would read as the earlier job's.
+void dropEarlierResults() { (void)to_system("rm -f /tmp/showresult?.cmd"); }
+
 // Jobs 1, 2, 5 and 6: the general marker, the job's marker, then the job file, so
 // the result display is set up before the operation process can see the job.
 void requestJob(int job) {
+    dropEarlierResults();
     (void)to_system("echo > /tmp/showresult.cmd");
     (void)to_system("echo > " + resultMarker(job));
     (void)to_system(std::string("echo > ") + jobFile(job));
@@ -129,6 +135,7 @@ void requestJob(int job) {
 
 // Jobs 3 and 7 write the job file before the job's marker.
 void requestClear(int job) {
+    dropEarlierResults();
     (void)to_system("echo > /tmp/showresult.cmd");
     (void)to_system(std::string("echo > ") + jobFile(job));
     (void)to_system("echo > " + resultMarker(job));
@@ -141,8 +148,15 @@ void requestClear(int job) {
 // with nobody collected.
 bool shiftReleasedSinceRequest = true;
 
+// A shift still held when the panel falls idle after a job (the hand that asked for
+// the cancel, or the one that chose a whole-stick job, not yet let go) neither
+// dismisses the result the job has just put on display nor counts towards the
+// shutdown: only a shift pressed anew does.
+bool shiftHeldFromJob = false;
+
 void busyCycle(int& blinkPhase) {
     const bool shift = pressed_or_exit(kShift);
+    shiftHeldFromJob = shift;
     if (!shift) shiftReleasedSinceRequest = true;
     if (shift && shiftReleasedSinceRequest) {
         (void)to_system("echo > /tmp/bt4.cmd");
@@ -192,7 +206,9 @@ void shutDown() {
 bool idleCycle(int& shiftHoldCount) {
     bool requested = false;
 
-    if (pressed_or_exit(kShift)) {
+    const bool shift = pressed_or_exit(kShift);
+    if (!shift) shiftHeldFromJob = false;
+    if (shift && !shiftHeldFromJob) {
         if (fileexist(kResultDisplay) == 0) {
             (void)to_system("rm /tmp/showresult*.cmd");
             (void)resetDuplicator();
@@ -232,7 +248,8 @@ bool idleCycle(int& shiftHoldCount) {
 
     if (requested) {
         shiftHoldCount = 0;
-        shiftReleasedSinceRequest = !pressed_or_exit(kShift);
+        shiftHeldFromJob = pressed_or_exit(kShift);
+        shiftReleasedSinceRequest = !shiftHeldFromJob;
     }
     return requested;
 }

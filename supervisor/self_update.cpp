@@ -192,6 +192,9 @@ void updateDup() {
     }
     const UpdateEnd end = installFromMaster();
     if (end == UpdateEnd::rebooted) return;
+    // What a declined archive unpacked would keep its room in /tmp, the memory every
+    // later job lists its mounts and logs in, until the next update or reboot.
+    if (fileexist(kWorkFolder) == 0) (void)to_system(std::string("rm -rf ") + kWorkFolder);
     // A master left mounted would outlive the stick: the next one plugged, the
     // update stick among them, would be read through the old mount. The result shows
     // after the release: a master pulled at the ready pattern must be clean.

@@ -554,9 +554,13 @@ void strike(Fault& f, int job) {
         sim::pressButton(kButtons.at(f.what.at(1)));
         std::this_thread::sleep_for(300ms);
         sim::releaseButton(kButtons.at(f.what[1]));
-    } else if (kind == "cancel") {
+    } else if (kind == "cancel") {   // "cancel held": let go a second after the job ended
         sim::pressButton(kShift);
         EXPECT_TRUE(sim::waitFor([] { return exists("/tmp/bt4.cmd"); }, kStep));
+        if (f.what.size() > 1) {
+            EXPECT_TRUE(sim::waitFor([job] { return !exists(jobFile(job)); }, kStep));
+            std::this_thread::sleep_for(1s);
+        }
         sim::releaseButton(kShift);
     } else if (kind == "power") {
         // The power goes: the sticks as they were are kept for the next boot, which
