@@ -120,6 +120,8 @@ WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::
         bool there = false;
         int r = lookUpFolder(source, student, kMasterSlot, there);
         if (r == 0 && !there) {
+            // A file with the folder's name may be the work itself: not passed over.
+            if (fileexist(source) == 0) return endStudentFailed(student, false, -3);
             (void)createDir(source);   // the student finds the folder for next time
             continue;
         }

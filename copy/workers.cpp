@@ -144,12 +144,16 @@ std::string collectFolder(int sessionNo, int student, const std::string& label) 
 WorkerOutcome collectBody(int student, int busyStick, int sessionNo, const std::string& label) {
     const Direction d = collectFrom(student);
     changeLedStatus(busyStick, kStatusBusy);
+    const std::string root = studentRoot(student) + "/";
+    // A TAMVIK-OUT that is no folder may be the work itself, which the copy would pass
+    // over: the student is not shown done, and what it holds stays on its stick.
+    if (fileexist(root + "TAMVIK-OUT") == 0 && direxist(root + "TAMVIK-OUT") != 0)
+        return endFor(d, -3);
     const std::string folder = collectFolder(sessionNo, student, label);
     const std::string documents = folder + "/Documents";
     StickSync sync(kMasterSlot, kMasterMount);
     (void)createDir(folder);
     (void)createDir(documents);
-    const std::string root = studentRoot(student) + "/";
     int r = cp_tamvik(kWholeTree, root + "TAMVIK-OUT", documents, student, kMasterSlot, 0);
     if (endsWorker(d, r)) return endFor(d, r);
 

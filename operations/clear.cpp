@@ -28,9 +28,15 @@ void firstPass() {
 }
 
 // Runs in both modes, so the special-folder list always matches the master in place.
+// A master plugged in that cannot be read may hold subject folders as well as one that
+// reads them only in part: a clear in folder mode in their place would format every
+// student, so it is refused the same way.
 bool specialVariant(bool& unservable) {
     unservable = false;
-    if (isUsbMounted(kMaster) == -1) return false;
+    if (isUsbMounted(kMaster) == -1) {
+        unservable = sticks[kMaster] == kPresent && isUsbDetected(kMaster) != -1;
+        return false;
+    }
     return specialFolderCheck(unservable);
 }
 
