@@ -19,12 +19,12 @@
 namespace jobs {
 namespace {
 
+bool stillPresent(int slot) { return sticks[slot] == kPresent && isUsbDetected(slot) != -1; }
+
 // Every student still present is marked 2; nothing is mounted here.
 void firstPass() {
-    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot) {
-        bool present = sticks[slot] == kPresent && isUsbDetected(slot) != -1;
-        changeLedStatus(slot, present ? kPresent : kNoStick);
-    }
+    for (int slot = kFirstStudent; slot <= kLastStudent; ++slot)
+        changeLedStatus(slot, stillPresent(slot) ? kPresent : kNoStick);
 }
 
 // Runs in both modes, so the special-folder list always matches the master in place.
@@ -34,7 +34,7 @@ void firstPass() {
 bool specialVariant(bool& unservable) {
     unservable = false;
     if (isUsbMounted(kMaster) == -1) {
-        unservable = sticks[kMaster] == kPresent && isUsbDetected(kMaster) != -1;
+        unservable = stillPresent(kMaster);
         return false;
     }
     return specialFolderCheck(unservable);

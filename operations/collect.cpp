@@ -121,8 +121,8 @@ uint64_t measurePlain(const Run& run, int slot) {
         size += duwav(rootDir, 1);
         printf("fgets replist: %s - %" PRIu64 "\n", rootDir.c_str(), size);
     }
-    if (direxist(root + "/TAMVIK-OUT") == 0)
-        size += static_cast<uint32_t>(getDocFiles(root + "/TAMVIK-OUT"));
+    const std::string out = root + "/TAMVIK-OUT";
+    if (direxist(out) == 0) size += static_cast<uint32_t>(getDocFiles(out));
     return size;
 }
 

@@ -80,13 +80,15 @@ std::string findArchiveName(bool& listed) {
     return "";
 }
 
+bool removeWorkFolder() { return commandSucceeds(std::string("rm -rf ") + kWorkFolder); }
+
 // Unpacks the archive and tells whether it yielded the update script. An archive cut
 // short (a copy onto the stick that ended early, a stick pulled mid-unpack) may still
 // yield the script, which would then install a part of the update: only a whole
 // unpack counts. The work folder starts empty: a script or a file an earlier archive
 // left would pass for part of this one.
 bool unpackArchive(const std::string& archivePath) {
-    if (!commandSucceeds(std::string("rm -rf ") + kWorkFolder) || createDir(kWorkFolder) != 0) {
+    if (!removeWorkFolder() || createDir(kWorkFolder) != 0) {
         printf("update: %s cannot be emptied.\n", kWorkFolder);
         return false;
     }
@@ -194,7 +196,7 @@ void updateDup() {
     if (end == UpdateEnd::rebooted) return;
     // What a declined archive unpacked would keep its room in /tmp, the memory every
     // later job lists its mounts and logs in, until the next update or reboot.
-    if (fileexist(kWorkFolder) == 0) (void)to_system(std::string("rm -rf ") + kWorkFolder);
+    if (fileexist(kWorkFolder) == 0) (void)removeWorkFolder();
     // A master left mounted would outlive the stick: the next one plugged, the
     // update stick among them, would be read through the old mount. The result shows
     // after the release: a master pulled at the ready pattern must be clean.
