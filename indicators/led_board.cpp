@@ -105,12 +105,14 @@ bool resultOnDisplay(int job) {
 // without a command failing (a reset of the expander).
 constexpr int kResendFrames = 200;
 struct BoardPart {
+    const char* name;
     unsigned value = 0;
-    bool taken = false;   // the last command for it succeeded
+    bool taken = false;     // the last command for it succeeded
+    bool failing = false;   // it failed and has not answered since
 };
 struct SentState {
     int framesSinceResend = 0;
-    BoardPart master, expander;
+    BoardPart master{"the master LED"}, expander{"the LED expander"};
 };
 SentState gSent;
 
@@ -121,10 +123,17 @@ bool mustSend(const BoardPart& part, unsigned value, bool resend) {
 }
 
 // Straight to the shell, not through to_system: the refresh would bury the
-// console and event logs.
+// console and event logs. A part that stops answering is said once, with its
+// command's own reason, and once more when it answers again: retried in every
+// frame, a dead expander would otherwise add a line to the console log every
+// frame all day.
 void sendPart(BoardPart& part, unsigned value, const std::string& command) {
-    part.taken = system(command.c_str()) == 0;
+    part.taken = system((part.failing ? command + " 2>/dev/null" : command).c_str()) == 0;
     part.value = value;
+    if (part.taken == !part.failing) return;
+    part.failing = !part.taken;
+    printf(part.failing ? "%s does not answer; tried again every frame\n" : "%s answers again\n",
+           part.name);
 }
 
 void sendBoardChanges(const BoardFrame& frame) {
