@@ -5,6 +5,7 @@
 #include "supervisor/button_panel.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -51,6 +52,29 @@ constexpr int kHoldReads = 5;           // clear gesture: about one second held
 constexpr useconds_t kHoldMicros = 200000;
 constexpr int kConfirmReads = 30;   // then about three seconds to press again
 constexpr useconds_t kConfirmMicros = 100000;
+
+// The daemon's two other processes. Without the operation process a request would
+// wait for ever; without the LED process no stick and no result would show. Either
+// gone, this process ends the rest of the family, so that whatever started the
+// daemon starts it again whole instead of leaving it looking ready while half dead.
+struct Member {
+    pid_t pid;
+    const char* name;
+};
+Member gFamily[] = {{0, "operation"}, {0, "LED"}};
+constexpr int kFamilyCheckCycles = 100;   // idle cycles between two looks
+
+void endIfFamilyBroken() {
+    for (const Member& member : gFamily) {
+        // A child that ended is reaped at once (no zombie), so its pid answers no more.
+        if (member.pid <= 0 || kill(member.pid, 0) == 0) continue;
+        printf("the %s process ended; the daemon ends to start again whole\n", member.name);
+        for (const Member& other : gFamily)
+            if (other.pid > 0 && other.pid != member.pid) (void)kill(other.pid, SIGKILL);
+        showErrorPattern();
+        exit(1);
+    }
+}
 
 [[noreturn]] void lostValueFile(Button button) {
     printf("%s\n", kLines[button].message);
@@ -256,6 +280,11 @@ bool idleCycle(int& shiftHoldCount) {
 
 }   // namespace
 
+void watchFamily(pid_t operationProcess, pid_t ledProcess) {
+    gFamily[0].pid = operationProcess;
+    gFamily[1].pid = ledProcess;
+}
+
 void listenmaster() {
     attachSegment();   // reports "shmat" on failure; no stick then counts
     int blinkPhase = 0;
@@ -264,7 +293,8 @@ void listenmaster() {
     // idle, the watch on /tmp is the 1 ms sleep itself.
     FolderWatch requests("/tmp");
     bool busy = false;
-    for (;;) {
+    for (unsigned cycle = 0;; ++cycle) {
+        if (busy || cycle % kFamilyCheckCycles == 0) endIfFamilyBroken();
         if (requests.changed()) busy = anyJobFile();
         if (busy)
             busyCycle(blinkPhase);

@@ -65,5 +65,6 @@ int main(int, char**) {
         mainhubctrl();
     }
     processId = 0;
+    watchFamily(operationProcess, ledProcess);
     listenmaster();
 }
