@@ -11,6 +11,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <utility>
 
 #include "copy/read_back.h"
@@ -146,6 +147,33 @@ const dirent* nextEntry(DIR* folder, const std::string& counter, bool& whole) {
 int listingFailed(const std::string& folder, int srcStick, int dstStick) {
     printf("cannot list %s whole\n", folder.c_str());
     return wentOrFailed(srcStick, dstStick);
+}
+
+// The names a folder's copy wrote, by their letters' case folded: a FAT stick folds case, so
+// "a.txt" and "A.TXT" from a stick that keeps them apart are one file there, and the second
+// would silently overwrite the first.
+using WrittenNames = std::map<std::string, std::string>;
+
+std::string folded(const char* name) {
+    std::string text(name);
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Whether the destination already holds `name` as an entry written under another name: both
+// resolve to the one file or folder there.
+bool nameTaken(const WrittenNames& written, const char* name, const std::string& destination) {
+    const auto earlier = written.find(folded(name));
+    if (earlier == written.end() || earlier->second == name) return false;
+    struct stat first {
+    }, second{};
+    if (lstat((destination + "/" + earlier->second).c_str(), &first) != 0) return false;
+    if (lstat((destination + "/" + name).c_str(), &second) != 0) return false;
+    if (first.st_dev != second.st_dev || first.st_ino != second.st_ino) return false;
+    printf("%s/%s and %s are one name on the destination: not copied over it\n",
+           destination.c_str(), earlier->second.c_str(), name);
+    return true;
 }
 
 struct CopyJob {
@@ -289,10 +317,15 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
     // stops the copy and comes back unchanged through every level above.
     const std::string counter = ioErrorCounter(srcStick);
     bool whole = true;
+    WrittenNames written;
     while (const dirent* entry = nextEntry(listing.get(), counter, whole)) {
         if (!whole) break;
+        // Two names the destination cannot keep apart fail this copy (the student's), not the
+        // destination stick as one that hands back other data than it was given.
+        if (nameTaken(written, entry->d_name, destination)) return kFileFailed;
         int result = copyEntry(job, entry->d_name, source, destination);
         if (result < 0) return result;
+        written.emplace(folded(entry->d_name), entry->d_name);
     }
     return whole ? 0 : listingFailed(source, srcStick, dstStick);
 }
