@@ -161,13 +161,14 @@ std::string folded(const char* name) {
     return text;
 }
 
-// Whether the destination already holds `name` as an entry written under another name: both
-// resolve to the one file or folder there.
-bool nameTaken(const WrittenNames& written, const char* name, const std::string& destination) {
-    const auto earlier = written.find(folded(name));
+// Whether the destination already holds `name` (`key` folded) as an entry written under
+// another name: both resolve to the one file or folder there.
+bool nameTaken(const WrittenNames& written, const std::string& key, const char* name,
+               const std::string& destination) {
+    const auto earlier = written.find(key);
     if (earlier == written.end() || earlier->second == name) return false;
-    struct stat first {
-    }, second{};
+    struct stat first = {};
+    struct stat second = {};
     if (lstat((destination + "/" + earlier->second).c_str(), &first) != 0) return false;
     if (lstat((destination + "/" + name).c_str(), &second) != 0) return false;
     if (first.st_dev != second.st_dev || first.st_ino != second.st_ino) return false;
@@ -322,10 +323,11 @@ int cp_tamvik(int copyMode, const std::string& source, const std::string& destin
         if (!whole) break;
         // Two names the destination cannot keep apart fail this copy (the student's), not the
         // destination stick as one that hands back other data than it was given.
-        if (nameTaken(written, entry->d_name, destination)) return kFileFailed;
+        std::string key = folded(entry->d_name);
+        if (nameTaken(written, key, entry->d_name, destination)) return kFileFailed;
         int result = copyEntry(job, entry->d_name, source, destination);
         if (result < 0) return result;
-        written.emplace(folded(entry->d_name), entry->d_name);
+        written.emplace(std::move(key), entry->d_name);
     }
     return whole ? 0 : listingFailed(source, srcStick, dstStick);
 }
